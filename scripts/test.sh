@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Runs every test: the C++ unit tests (ctest) and the Python tests (pytest)
+# against a module built from this checkout.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+BUILD=build/test
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZORLET_BUILD_TESTS=ON \
+  -DPython_EXECUTABLE="$(command -v python3)" >/dev/null
+cmake --build "$BUILD" -j "$(nproc)"
+ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)"
+PYTHONPATH="$PWD/$BUILD" python3 -m pytest -q tests "$@"

@@ -1,0 +1,10 @@
+// (Being built.)
+#include "methods.h"
+
+namespace zorlet_py {
+
+extern const PyMethodDef kGraphMethods[] = {
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace zorlet_py
