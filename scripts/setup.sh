@@ -14,5 +14,5 @@ if command -v apt-get >/dev/null 2>&1; then
 fi
 
 python3 -m pip install -q --upgrade pip >/dev/null 2>&1 || true
-python3 -m pip install -q "scikit-build-core>=0.8" cmake ninja pytest hypothesis
+python3 -m pip install -q "scikit-build-core>=0.8" cmake ninja pytest hypothesis mypy
 python3 -m pip install -q .
