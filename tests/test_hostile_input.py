@@ -83,9 +83,7 @@ def test_random_claim_fields(seeded, field, value):
         return
     assert seeded.count_claims() == before + (1 if stored else 0)
     if stored:
-        got = seeded.get_claim(claim.claim_id)
-        assert got is not None
-        seeded.purge_source(got["provenance"]["source_id"]) if not seeded.schema_version() == 3 else None
+        assert seeded.get_claim(claim.claim_id) is not None
 
 
 @pytest.mark.parametrize("claim_id", ["", "x" * 511, "x" * 512, "a\x00b", "\u00e9" * 300])
