@@ -29,10 +29,10 @@ def ro_store(tmp_path):
 # ---- what a row becomes -------------------------------------------------------------------------------------
 
 
-def test_row_becomes_a_claim_with_fixed_defaults(store):
+def test_row_becomes_a_claim_with_fixed_defaults(any_store):
     entities = {"s": ("gene", "Subject S", '{"hgnc": "1"}'), "o": ("process", "Object O", "")}
-    assert store.insert_bulk(entities, [row(confidence=0.75, timestamp=42)], 7) == 1
-    assert store.get_claim("c1") == {
+    assert any_store.insert_bulk(entities, [row(confidence=0.75, timestamp=42)], 7) == 1
+    assert any_store.get_claim("c1") == {
         "claim_id": "c1", "content_id": "cnt",
         "subject": {"id": "s", "entity_type": "gene", "display_name": "Subject S", "external_ids": {}},
         "predicate": {"id": "relates_to", "predicate_type": "relation"},
@@ -44,25 +44,25 @@ def test_row_becomes_a_claim_with_fixed_defaults(store):
         "payload": None, "timestamp": 42, "status": "active", "namespace": "", "expires_at": 0,
     }
     # The timestamp argument dates the entities only.
-    assert store.get_entity("s") == {"id": "s", "name": "Subject S", "entity_type": "gene",
-                                     "external_ids": {"hgnc": "1"}, "claim_count": 1}
+    assert any_store.get_entity("s") == {"id": "s", "name": "Subject S", "entity_type": "gene",
+                                         "external_ids": {"hgnc": "1"}, "claim_count": 1}
 
 
-def test_names_come_from_the_table_then_the_store_then_the_id(store):
-    store.upsert_entities_batch({"known": ("protein", "Known Protein", "")}, 1)
+def test_names_come_from_the_table_then_the_store_then_the_id(any_store):
+    any_store.upsert_entities_batch({"known": ("protein", "Known Protein", "")}, 1)
     rows = [row("fresh", "known", "c1"), row("stranger", "fresh", "c2")]
-    assert store.insert_bulk({"fresh": ("gene", "Fresh Gene", "")}, rows, 2) == 2
-    c1, c2 = store.get_claim("c1"), store.get_claim("c2")
+    assert any_store.insert_bulk({"fresh": ("gene", "Fresh Gene", "")}, rows, 2) == 2
+    c1, c2 = any_store.get_claim("c1"), any_store.get_claim("c2")
     assert (c1["subject"]["entity_type"], c1["subject"]["display_name"]) == ("gene", "Fresh Gene")
     assert (c1["object"]["entity_type"], c1["object"]["display_name"]) == ("protein", "Known Protein")
     assert (c2["subject"]["entity_type"], c2["subject"]["display_name"]) == ("entity", "stranger")
-    assert store.get_entity("stranger") is None  # claims never register entities
+    assert any_store.get_entity("stranger") is None  # claims never register entities
 
 
-def test_two_phase_loading_resolves_names_from_the_store(store):
-    assert store.upsert_entities_batch({"a": ("gene", "Gene A", ""), "b": ("gene", "Gene B", "")}, 1) == 2
-    assert store.insert_bulk({}, [row("a", "b", f"c{i}") for i in range(3)], 0) == 3
-    assert {c["object"]["display_name"] for c in store.claims_for("a")} == {"Gene B"}
+def test_two_phase_loading_resolves_names_from_the_store(any_store):
+    assert any_store.upsert_entities_batch({"a": ("gene", "Gene A", ""), "b": ("gene", "Gene B", "")}, 1) == 2
+    assert any_store.insert_bulk({}, [row("a", "b", f"c{i}") for i in range(3)], 0) == 3
+    assert {c["object"]["display_name"] for c in any_store.claims_for("a")} == {"Gene B"}
 
 
 def test_the_table_entry_wins_over_the_stored_entity(store):
@@ -72,10 +72,10 @@ def test_the_table_entry_wins_over_the_stored_entity(store):
     assert store.get_entity("x")["name"] == "Stored Name"  # the stored record keeps its name
 
 
-def test_duplicate_claim_ids_are_counted_once(store):
+def test_duplicate_claim_ids_are_counted_once(any_store):
     rows = [row(claim_id="dup"), row(claim_id="dup"), row(claim_id="other")]
-    assert store.insert_bulk({}, rows, 0) == 2
-    assert store.insert_bulk({}, rows, 0) == 0
+    assert any_store.insert_bulk({}, rows, 0) == 2
+    assert any_store.insert_bulk({}, rows, 0) == 0
 
 
 def test_positions_that_are_not_read_may_hold_anything(store):
@@ -97,9 +97,9 @@ class RecordingRow:
         return self.items[i]
 
 
-def test_rows_are_read_by_index_at_exactly_the_listed_positions(store):
+def test_rows_are_read_by_index_at_exactly_the_listed_positions(any_store):
     r = RecordingRow(row())
-    assert store.insert_bulk({}, [r], 0) == 1
+    assert any_store.insert_bulk({}, [r], 0) == 1
     assert r.read == [0, 1, 2, 3, 4, 5, 6, 7, 8, 14]
 
 
@@ -137,11 +137,11 @@ GOOD_ENTITIES = {"e1": ("gene", "E1", "")}
     (GOOD_ENTITIES, [row(claim_id="ok"), 42], TypeError),
     (GOOD_ENTITIES, [row(claim_id="ok"), RecordingRow([])], IndexError),
 ])
-def test_bad_elements_raise_and_store_nothing(store, entities, rows, error):
+def test_bad_elements_raise_and_store_nothing(any_store, entities, rows, error):
     with pytest.raises(error):
-        store.insert_bulk(entities, rows, 0)
-    assert store.count_claims() == 0
-    assert store.count_entities() == 0
+        any_store.insert_bulk(entities, rows, 0)
+    assert any_store.count_claims() == 0
+    assert any_store.count_entities() == 0
 
 
 def test_exceptions_from_row_indexing_propagate(store):
@@ -159,9 +159,9 @@ def test_exceptions_from_row_indexing_propagate(store):
     (({}, (row(),), 0), "claim_rows"),
     (({}, [], "0"), "timestamp"),
 ])
-def test_wrong_containers_raise_type_error_naming_the_argument(store, args, name):
+def test_wrong_containers_raise_type_error_naming_the_argument(any_store, args, name):
     with pytest.raises(TypeError, match=f"^argument '{name}': "):
-        store.insert_bulk(*args)
+        any_store.insert_bulk(*args)
 
 
 def test_dict_and_tuple_subclasses_are_accepted(store):
@@ -189,26 +189,26 @@ def test_dict_and_tuple_subclasses_are_accepted(store):
     ("not json", {}),
     ('{"a": "1"', {}),
 ])
-def test_external_ids_json_is_read_leniently(store, text, expected):
-    assert store.upsert_entities_batch({"e": ("gene", "E", text)}, 0) == 1
-    assert store.get_entity("e")["external_ids"] == expected
+def test_external_ids_json_is_read_leniently(any_store, text, expected):
+    assert any_store.upsert_entities_batch({"e": ("gene", "E", text)}, 0) == 1
+    assert any_store.get_entity("e")["external_ids"] == expected
 
 
 # ---- entity batches -------------------------------------------------------------------------------------------
 
 
-def test_upsert_entities_batch_counts_rows_not_changes(store):
+def test_upsert_entities_batch_counts_rows_not_changes(any_store):
     table = {"a": ("gene", "A", ""), "b": ("gene", "B", ""), "c": ("gene", "C", "")}
-    assert store.upsert_entities_batch(table, 0) == 3
-    assert store.upsert_entities_batch(table, 0) == 3
-    assert store.count_entities("gene") == 3
+    assert any_store.upsert_entities_batch(table, 0) == 3
+    assert any_store.upsert_entities_batch(table, 0) == 3
+    assert any_store.count_entities("gene") == 3
 
 
-def test_batch_merges_external_ids_into_existing_entities(store):
-    store.upsert_entities_batch({"a": ("gene", "A", '{"x": "1", "y": "2"}')}, 0)
-    store.upsert_entities_batch({"a": ("protein", "Other", '{"x": "9"}')}, 5)
-    assert store.get_entity("a") == {"id": "a", "name": "A", "entity_type": "gene",
-                                     "external_ids": {"x": "9", "y": "2"}, "claim_count": 0}
+def test_batch_merges_external_ids_into_existing_entities(any_store):
+    any_store.upsert_entities_batch({"a": ("gene", "A", '{"x": "1", "y": "2"}')}, 0)
+    any_store.upsert_entities_batch({"a": ("protein", "Other", '{"x": "9"}')}, 5)
+    assert any_store.get_entity("a") == {"id": "a", "name": "A", "entity_type": "gene",
+                                         "external_ids": {"x": "9", "y": "2"}, "claim_count": 0}
 
 
 def test_batch_new_entity_without_name_is_named_and_found_by_its_id(store):

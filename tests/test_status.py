@@ -14,6 +14,15 @@ def claim_ids(claims):
 @pytest.fixture
 def three(store):
     """c1, c2 from source s1 and c3 from s2, all about entity a."""
+    return _three(store)
+
+
+@pytest.fixture
+def any_three(any_store):
+    return _three(any_store)
+
+
+def _three(store):
     store.insert_claims_batch([
         make_claim("c1", "a", "relates_to", "b", source_id="s1", timestamp=1),
         make_claim("c2", "a", "binds", "c", source_id="s1", timestamp=2),
@@ -48,23 +57,23 @@ def read_only(tmp_path):
     ("failed", "verification_failed"),
     ("DISPUTED", "disputed"),
 ])
-def test_status_names_are_accepted_in_any_case(three, name, status):
-    assert three.update_claim_status("c1", name) is True
-    assert three.get_claim("c1")["status"] == status
+def test_status_names_are_accepted_in_any_case(any_three, name, status):
+    assert any_three.update_claim_status("c1", name) is True
+    assert any_three.get_claim("c1")["status"] == status
 
 
 @pytest.mark.parametrize("name", ["tomb", "", " active", "active ", "activ", "ACTİVE"])
-def test_unknown_status_names_are_a_validation_error_with_the_callers_text(three, name):
+def test_unknown_status_names_are_a_validation_error_with_the_callers_text(any_three, name):
     with pytest.raises(RuntimeError) as info:
-        three.update_claim_status("c1", name)
+        any_three.update_claim_status("c1", name)
     assert str(info.value) == "ValidationError: Unknown claim status: " + name
-    assert three.get_claim("c1")["status"] == "active"
+    assert any_three.get_claim("c1")["status"] == "active"
 
 
-def test_status_change_of_an_unknown_claim_is_false(three):
-    assert three.update_claim_status("nope", "archived") is False
-    assert three.retract_claim("nope") is False
-    assert three.get_claim("nope") is None
+def test_status_change_of_an_unknown_claim_is_false(any_three):
+    assert any_three.update_claim_status("nope", "archived") is False
+    assert any_three.retract_claim("nope") is False
+    assert any_three.get_claim("nope") is None
 
 
 def test_retraction_hides_a_claim_until_it_is_made_active_again(three):
@@ -135,36 +144,36 @@ def test_batch_accepts_any_sequence_of_pairs(three):
     ([("c1", 2)], TypeError, "^argument 'updates': "),
     ([(1, "active")], TypeError, "^argument 'updates': "),
 ])
-def test_batch_refuses_bad_input_before_changing_anything(three, updates, error, message):
-    three.retract_claim("c2")
+def test_batch_refuses_bad_input_before_changing_anything(any_three, updates, error, message):
+    any_three.retract_claim("c2")
     with pytest.raises(error, match=message):
-        three.update_claim_status_batch(updates)
-    assert three.get_claim("c1")["status"] == "active"
-    assert three.get_claim("c2")["status"] == "tombstoned"
+        any_three.update_claim_status_batch(updates)
+    assert any_three.get_claim("c1")["status"] == "active"
+    assert any_three.get_claim("c2")["status"] == "tombstoned"
 
 
 # ---- retract_source ------------------------------------------------------------------------------------------
 
 
-def test_retract_source_returns_the_ids_it_tombstoned_in_lookup_order(three):
-    three.insert_claim(make_claim("c4", "a", "activates", "e", source_id="s1", timestamp=4))
-    three.retract_claim("c2")
-    assert three.retract_source("s1") == ["c1", "c4"]
-    assert [three.get_claim(c)["status"] for c in ("c1", "c2", "c4")] == ["tombstoned"] * 3
-    assert claim_ids(three.claims_for("a")) == ["c3"]
-    assert three.retract_source("s1") == []
+def test_retract_source_returns_the_ids_it_tombstoned_in_lookup_order(any_three):
+    any_three.insert_claim(make_claim("c4", "a", "activates", "e", source_id="s1", timestamp=4))
+    any_three.retract_claim("c2")
+    assert any_three.retract_source("s1") == ["c1", "c4"]
+    assert [any_three.get_claim(c)["status"] for c in ("c1", "c2", "c4")] == ["tombstoned"] * 3
+    assert claim_ids(any_three.claims_for("a")) == ["c3"]
+    assert any_three.retract_source("s1") == []
 
 
 @pytest.mark.parametrize("include_before", [False, True])
-def test_retract_source_always_leaves_include_retracted_off(three, include_before):
-    three.set_include_retracted(include_before)
-    assert three.retract_source("no-such-source") == []
+def test_retract_source_always_leaves_include_retracted_off(any_three, include_before):
+    any_three.set_include_retracted(include_before)
+    assert any_three.retract_source("no-such-source") == []
     # With the flag off, the earlier retraction of c1 hides it.
-    three.retract_claim("c1")
-    assert claim_ids(three.claims_for("a")) == ["c2", "c3"]
-    three.set_include_retracted(include_before)
-    assert three.retract_source("s1") == ["c2"]
-    assert claim_ids(three.claims_for("a")) == ["c3"]
+    any_three.retract_claim("c1")
+    assert claim_ids(any_three.claims_for("a")) == ["c2", "c3"]
+    any_three.set_include_retracted(include_before)
+    assert any_three.retract_source("s1") == ["c2"]
+    assert claim_ids(any_three.claims_for("a")) == ["c3"]
 
 
 def test_retract_source_sees_only_the_filtered_namespaces(store):
@@ -180,6 +189,11 @@ def test_claims_inserted_as_tombstoned_are_not_retracted_again(store):
     store.insert_claims_batch([make_claim("t1", source_id="s", status="tombstoned"),
                                make_claim("t2", source_id="s")])
     assert store.retract_source("s") == ["t2"]
+
+
+def test_in_memory_purge_and_alias_reset_do_nothing(mem_store):
+    assert mem_store.purge_source("s1") == 0
+    assert mem_store.clear_aliases() is None
 
 
 # ---- read-only stores --------------------------------------------------------------------------------------
