@@ -98,6 +98,15 @@ TEST_F(EntityStatusTest, RegistrationIndexesDistinctTokensOfNameThenId) {
   EXPECT_EQ(all(b_->dbs().entity_type_idx), (Pairs{{"gene", "p53_gene"}}));
 }
 
+TEST_F(EntityStatusTest, AVeryLongWordFindsItsOwnEntity) {
+  std::string word(600, 'w');
+  b_->upsert_entity("long", "gene", word, std::nullopt, 1);
+  b_->upsert_entity("other", "gene", word.substr(0, 490) + "x", std::nullopt, 1);
+  auto found = b_->search_entities(word, 10);
+  ASSERT_EQ(found.size(), 2u);  // both are indexed under the same 490-byte cut
+  EXPECT_TRUE(b_->search_entities(std::string(600, 'v'), 10).empty());
+}
+
 TEST_F(EntityStatusTest, RenamingAddsTokensAndKeepsTheOldOnes) {
   b_->upsert_entity("e1", "gene", "old name", std::nullopt, 1);
   ASSERT_TRUE(b_->update_display_name("e1", "new name"));
