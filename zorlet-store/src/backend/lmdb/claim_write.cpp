@@ -122,6 +122,7 @@ struct KeyRuns {
 // pass then places the items.
 template <class KeyOf>
 KeyRuns key_runs(size_t n, KeyOf key_of) {
+  if (n == 1) return {{0}, {0, 1}};  // single-claim writes skip the hashing
   std::unordered_map<std::string_view, uint32_t> group_of;
   group_of.reserve(n);
   std::vector<uint32_t> group(n);
