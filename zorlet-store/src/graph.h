@@ -33,6 +33,14 @@ class ChaCha12 {
 // Fisher-Yates from the last position down.
 void shuffle(std::vector<uint32_t>& items, ChaCha12& rng);
 
+// How many source nodes a run uses on a graph of `n` nodes whose neighbour
+// sets hold `edge_total` entries together (each undirected edge counted twice).
+uint64_t source_count(uint64_t n, uint64_t edge_total, uint64_t sample_size, bool adaptive);
+
+// The source node numbers for `k` of `n` nodes: every node in order when
+// k >= n, else the first k of a seeded shuffle of 0..n-1.
+std::vector<uint32_t> pick_sources(uint32_t n, uint64_t k, uint64_t seed);
+
 std::unordered_map<std::string, double> brandes_betweenness(const backend::AdjacencyMap& graph, uint64_t sample_size,
                                                             uint64_t seed, bool adaptive, uint64_t max_nodes);
 

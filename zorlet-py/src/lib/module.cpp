@@ -1,5 +1,8 @@
 // Module initialisation: the module, its one class, the internal-fault
 // exception and the log forwarding into Python's logging.
+// "s#" in the log forwarding needs Py_ssize_t lengths; without this the call
+// fails with SystemError and every log line is dropped.
+#define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <string>

@@ -47,6 +47,10 @@ class Environment {
   Environment& operator=(const Environment&) = delete;
   MDB_env* get() const { return env_; }
   const std::string& path() const { return path_; }
+  // Puts a handle freshly opened on the same directory in place of the
+  // current one and returns the current one, which the caller closes. Used by
+  // compaction, which replaces the data file under an unshared environment.
+  MDB_env* exchange(MDB_env* fresh) { return std::exchange(env_, fresh); }
 
  private:
   friend Result<std::shared_ptr<Environment>> open_environment(const std::string&, const EnvSettings&,

@@ -1,9 +1,22 @@
 // The in-memory backend: a whole store in process memory, no persistence.
+//
+// Claims live in an append-only ClaimLog and are never edited: a status change
+// is an overlay (`status_overrides_`, and `view_.tombstoned_ids` for
+// retractions) applied to the copies that lookups hand out. Invariants:
+//   - the log never holds two claims with one claim id (inserts refuse them);
+//   - an id is in `view_.tombstoned_ids` exactly when its override is Tombstoned;
+//   - `content_counts_[c]` is the number of accepted claims with content id c,
+//     less one for each claim in `lowered_by_retraction_` with that content id;
+//   - `lowered_by_retraction_` is a subset of `view_.tombstoned_ids`.
 #pragma once
 
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "backend.h"
+#include "claim_log.h"
+#include "entity_store.h"
 
 namespace zorlet_store::backend::memory {
 
@@ -85,6 +98,31 @@ class MemoryBackend final : public StorageBackend {
 
  private:
   MemoryBackend() = default;
+
+  // The acceptance step shared by both inserts.
+  void apply_claim(Claim claim);
+  // Flips the retraction state of an existing claim and records its override.
+  void set_status(const std::string& claim_id, ClaimStatus status);
+
+  bool visible(const Claim& c) const { return view_.visible(c.claim_id, c.ns); }
+  // A copy of a stored claim with its status override, if any, applied.
+  Claim overlaid(const Claim& c) const;
+  // Overlaid copies of the visible claims among `refs`, at most `limit` (0 = all).
+  std::vector<Claim> visible_copies(const claim_log::ClaimRefs& refs, uint64_t limit = 0) const;
+
+  // normalize -> read-only find: the canonical id lookups start from.
+  std::string resolve_id(const std::string& entity_id) const;
+  // The read-only alias group of a canonical id (normalised once more).
+  StringSet group_of(const std::string& canonical) const;
+  EntitySummary summary(const zorlet_core::types::EntityData& e) const;
+
+  claim_log::ClaimLog claim_log_;
+  entity_store::EntityStore entity_store_;
+  std::unordered_map<std::string, ClaimStatus> status_overrides_;
+  std::unordered_map<std::string, uint32_t> content_counts_;
+  // Tombstoned claims whose single-claim retraction lowered their content
+  // count; only their reactivation may raise it again.
+  std::unordered_set<std::string> lowered_by_retraction_;
 };
 
 }  // namespace zorlet_store::backend::memory
