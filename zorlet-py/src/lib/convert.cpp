@@ -234,9 +234,11 @@ bool read_i64(PyObject* obj, PyObject* name, int64_t& out) {
 
 // Owns a dict under construction; every setter steals the value it is given
 // and fails when that value could not be built.
+// Sized for its keys up front: a dict grown key by key is rebuilt twice on
+// the way to twelve entries.
 class DictBuilder {
  public:
-  DictBuilder() : d_(PyDict_New()) {}
+  explicit DictBuilder(Py_ssize_t keys) : d_(_PyDict_NewPresized(keys)) {}
   bool set(PyObject* key, PyObject* value) {
     if (!d_ || !value) {
       Py_XDECREF(value);
@@ -269,7 +271,7 @@ PyObject* str_list(const std::vector<std::string>& items) {
 
 PyObject* entity_ref_dict(const EntityRef& e) {
   const Names& n = names();
-  DictBuilder d;
+  DictBuilder d(4);
   d.set(n.id, str_of(e.id)) && d.set(n.entity_type, str_of(e.entity_type)) &&
       d.set(n.display_name, str_of(e.display_name)) && d.set(n.external_ids, string_map_to_dict(e.external_ids));
   return d.release();
@@ -277,14 +279,14 @@ PyObject* entity_ref_dict(const EntityRef& e) {
 
 PyObject* predicate_dict(const zorlet_core::types::PredicateRef& p) {
   const Names& n = names();
-  DictBuilder d;
+  DictBuilder d(2);
   d.set(n.id, str_of(p.id)) && d.set(n.predicate_type, str_of(p.predicate_type));
   return d.release();
 }
 
 PyObject* provenance_dict(const Provenance& p) {
   const Names& n = names();
-  DictBuilder d;
+  DictBuilder d(10);
   d.set(n.source_type, str_of(p.source_type)) && d.set(n.source_id, str_of(p.source_id)) &&
       d.set(n.method, opt_str(p.method)) && d.set(n.chain, str_list(p.chain)) &&
       d.set(n.model_version, opt_str(p.model_version)) && d.set(n.organization, opt_str(p.organization)) &&
@@ -303,7 +305,7 @@ PyObject* payload_dict(const std::optional<Payload>& p) {
     return nullptr;
   }
   const Names& n = names();
-  DictBuilder d;
+  DictBuilder d(2);
   d.set(n.schema_ref, str_of(p->schema_ref)) && d.set(n.data_json, str_of(text));
   return d.release();
 }
@@ -338,7 +340,7 @@ bool claim_from_object(PyObject* obj, Claim& out) {
 
 PyObject* claim_to_dict(const Claim& c) {
   const Names& n = names();
-  DictBuilder d;
+  DictBuilder d(12);
   d.set(n.claim_id, str_of(c.claim_id)) && d.set(n.content_id, str_of(c.content_id)) &&
       d.set(n.subject, entity_ref_dict(c.subject)) && d.set(n.predicate, predicate_dict(c.predicate)) &&
       d.set(n.object, entity_ref_dict(c.object)) && d.set(n.confidence, PyFloat_FromDouble(c.confidence)) &&
@@ -349,7 +351,26 @@ PyObject* claim_to_dict(const Claim& c) {
   return d.release();
 }
 
+// Pauses Python's cycle collector while a result is built. Every object made
+// here is a fresh dict, list or str that cannot be part of a cycle, yet each
+// allocation counts towards the collector's thresholds: a list of 100000
+// claims would otherwise trigger full collections over an ever larger heap,
+// which costs more than building the dicts.
+class GcPause {
+ public:
+  GcPause() : was_enabled_(PyGC_Disable()) {}
+  ~GcPause() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  GcPause(const GcPause&) = delete;
+  GcPause& operator=(const GcPause&) = delete;
+
+ private:
+  int was_enabled_;
+};
+
 PyObject* claims_to_list(const std::vector<Claim>& claims) {
+  GcPause pause;
   PyRef list(PyList_New(static_cast<Py_ssize_t>(claims.size())));
   if (!list) return nullptr;
   for (size_t i = 0; i < claims.size(); ++i) {
@@ -362,13 +383,14 @@ PyObject* claims_to_list(const std::vector<Claim>& claims) {
 
 PyObject* entity_to_dict(const EntitySummary& e) {
   const Names& n = names();
-  DictBuilder d;
+  DictBuilder d(5);
   d.set(n.id, str_of(e.id)) && d.set(n.name, str_of(e.name)) && d.set(n.entity_type, str_of(e.entity_type)) &&
       d.set(n.external_ids, string_map_to_dict(e.external_ids)) && d.set(n.claim_count, py_u64(e.claim_count));
   return d.release();
 }
 
 PyObject* entities_to_list(const std::vector<EntitySummary>& entities) {
+  GcPause pause;
   PyRef list(PyList_New(static_cast<Py_ssize_t>(entities.size())));
   if (!list) return nullptr;
   for (size_t i = 0; i < entities.size(); ++i) {
@@ -389,40 +411,39 @@ PyObject* string_map_to_dict(const StringMap& map) {
   return d.release();
 }
 
+// The walk mirrors Python's own dict iteration, because str() of a value runs
+// Python code that may change the dict under it: a change of size is noticed
+// at the next step, and finding more entries than the dict held at the start
+// means its keys were replaced.
 bool lenient_text_map(PyObject* obj, StringMap& out) {
   out.clear();
   if (obj == Py_None || !PyDict_Check(obj)) return true;
   const Py_ssize_t size = PyDict_GET_SIZE(obj);
+  Py_ssize_t remaining = size;
   Py_ssize_t pos = 0;
   PyObject *k, *v;
-  while (PyDict_Next(obj, &pos, &k, &v)) {
-    if (!PyUnicode_Check(k)) continue;
-    std::string key;
-    if (!utf8_of(k, key)) {
-      PyErr_Clear();
-      continue;
-    }
-    if (PyUnicode_Check(v)) {
-      std::string value;
-      if (utf8_of(v, value)) out[std::move(key)] = std::move(value);
-      else PyErr_Clear();
-      continue;
-    }
-    // str() runs Python code, which may change the dict under the walk.
-    const Py_ssize_t here = pos;
-    PyRef held_key = PyRef::borrow(k);
-    PyRef text(PyObject_Str(v));
+  while (true) {
     if (PyDict_GET_SIZE(obj) != size) {
       PyErr_SetString(internal_fault_type(), "dictionary changed size during iteration");
       return false;
     }
-    Py_ssize_t probe = here - 1;
-    PyObject *again_k, *again_v;
-    if (probe < 0 || !PyDict_Next(obj, &probe, &again_k, &again_v) || again_k != held_key.get()) {
+    if (!PyDict_Next(obj, &pos, &k, &v)) break;
+    if (remaining-- == 0) {
       PyErr_SetString(internal_fault_type(), "dictionary keys changed during iteration");
       return false;
     }
-    std::string value;
+    std::string key, value;
+    if (!PyUnicode_Check(k) || !utf8_of(k, key)) {
+      PyErr_Clear();
+      continue;
+    }
+    if (PyUnicode_Check(v)) {
+      if (utf8_of(v, value)) out[std::move(key)] = std::move(value);
+      else PyErr_Clear();
+      continue;
+    }
+    PyRef held = PyRef::borrow(v);  // the dict may drop it while str() runs
+    PyRef text(PyObject_Str(held.get()));
     if (!text || !utf8_of(text.get(), value)) {
       PyErr_Clear();
       continue;

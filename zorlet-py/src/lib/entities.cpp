@@ -109,13 +109,6 @@ bool read_entity_table(PyObject* dict, std::vector<EntityRow>& rows) {
   return true;
 }
 
-// The ten positions of a claim row that are read.
-struct BulkRow {
-  std::string subject_id, object_id, claim_id, content_id, predicate_id, predicate_type, source_type, source_id;
-  double confidence = 0.0;
-  int64_t timestamp = 0;
-};
-
 // row[index]: tuples and lists directly, anything else through __getitem__.
 PyRef row_item(PyObject* row, Py_ssize_t index) {
   if (PyTuple_CheckExact(row) || PyList_CheckExact(row)) {
@@ -135,10 +128,13 @@ bool row_text(PyObject* row, Py_ssize_t index, std::string& out) {
   return item && item_text(item.get(), "claim row", index, out);
 }
 
-bool read_bulk_row(PyObject* row, BulkRow& out) {
-  if (!row_text(row, 0, out.subject_id) || !row_text(row, 1, out.object_id) || !row_text(row, 2, out.claim_id) ||
-      !row_text(row, 3, out.content_id) || !row_text(row, 4, out.predicate_id) ||
-      !row_text(row, 5, out.predicate_type))
+// Reads positions 0-8 and 14, in that order, straight into the claim; every
+// other field keeps its default (status active, empty namespace, no
+// optional provenance). Entity types and names are filled in later.
+bool read_bulk_row(PyObject* row, Claim& c) {
+  if (!row_text(row, 0, c.subject.id) || !row_text(row, 1, c.object.id) || !row_text(row, 2, c.claim_id) ||
+      !row_text(row, 3, c.content_id) || !row_text(row, 4, c.predicate.id) ||
+      !row_text(row, 5, c.predicate.predicate_type))
     return false;
   PyRef conf = row_item(row, 6);
   if (!conf) return false;
@@ -146,62 +142,50 @@ bool read_bulk_row(PyObject* row, BulkRow& out) {
     PyErr_Format(PyExc_TypeError, "claim row item 6: expected float, got %s", Py_TYPE(conf.get())->tp_name);
     return false;
   }
-  out.confidence = PyFloat_AsDouble(conf.get());
-  if (out.confidence == -1.0 && PyErr_Occurred()) return false;
-  if (!row_text(row, 7, out.source_type) || !row_text(row, 8, out.source_id)) return false;
+  c.confidence = PyFloat_AsDouble(conf.get());
+  if (c.confidence == -1.0 && PyErr_Occurred()) return false;
+  if (!row_text(row, 7, c.provenance.source_type) || !row_text(row, 8, c.provenance.source_id)) return false;
   PyRef ts = row_item(row, 14);
   if (!ts) return false;
   PyRef index(PyNumber_Index(ts.get()));
   if (!index) return false;
   long long v = PyLong_AsLongLong(index.get());
   if (v == -1 && PyErr_Occurred()) return false;
-  out.timestamp = v;
+  c.timestamp = v;
   return true;
 }
 
 // The list is walked by index up to its current length.
-bool read_claim_rows(PyObject* list, std::vector<BulkRow>& rows) {
-  rows.reserve(static_cast<size_t>(PyList_GET_SIZE(list)));
+bool read_claim_rows(PyObject* list, std::vector<Claim>& claims) {
+  claims.reserve(static_cast<size_t>(PyList_GET_SIZE(list)));
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
     PyRef row = PyRef::borrow(PyList_GET_ITEM(list, i));  // kept alive across __getitem__ calls
-    BulkRow out;
-    if (!read_bulk_row(row.get(), out)) return false;
-    rows.push_back(std::move(out));
+    Claim c;
+    if (!read_bulk_row(row.get(), c)) return false;
+    claims.push_back(std::move(c));
   }
   return true;
 }
 
 using Names = std::unordered_map<std::string, std::pair<std::string, std::string>>;
 
-Claim claim_of(BulkRow&& row, const Names& names) {
-  Claim c;
-  auto fill = [&](zorlet_core::types::EntityRef& ref, std::string&& id) {
-    if (auto it = names.find(id); it != names.end()) {
-      ref.entity_type = it->second.first;
-      ref.display_name = it->second.second;
-    } else {
-      ref.entity_type = "entity";
-      ref.display_name = id;
-    }
-    ref.id = std::move(id);
-  };
-  fill(c.subject, std::move(row.subject_id));
-  fill(c.object, std::move(row.object_id));
-  c.claim_id = std::move(row.claim_id);
-  c.content_id = std::move(row.content_id);
-  c.predicate.id = std::move(row.predicate_id);
-  c.predicate.predicate_type = std::move(row.predicate_type);
-  c.confidence = row.confidence;
-  c.provenance.source_type = std::move(row.source_type);
-  c.provenance.source_id = std::move(row.source_id);
-  c.timestamp = row.timestamp;
-  return c;
+// Type and display name of a row's entity: this call's table, else the
+// store, else "entity" and the id itself.
+void name_entity(zorlet_core::types::EntityRef& ref, const Names& names) {
+  if (auto it = names.find(ref.id); it != names.end()) {
+    ref.entity_type = it->second.first;
+    ref.display_name = it->second.second;
+  } else {
+    ref.entity_type = "entity";
+    ref.display_name = ref.id;
+  }
 }
 
 // Ingests extracted rows: entities first (one batch), then names for ids the
 // table lacks (one batched lookup of the sorted, distinct ids), then every
 // claim in one batch.
-PyObject* ingest(NativeStore& s, std::vector<EntityRow>& entity_rows, std::vector<BulkRow>& rows, int64_t timestamp) {
+PyObject* ingest(NativeStore& s, const std::vector<EntityRow>& entity_rows, std::vector<Claim>& claims,
+                 int64_t timestamp) {
   Names names;
   names.reserve(entity_rows.size());
   for (const EntityRow& e : entity_rows) names.try_emplace(e.id, e.entity_type, e.display_name);
@@ -209,20 +193,20 @@ PyObject* ingest(NativeStore& s, std::vector<EntityRow>& entity_rows, std::vecto
     if (auto r = s.upsert_entities_batch(entity_rows, timestamp); !r) return raise_store_error(PyExc_RuntimeError, r.error());
 
   std::vector<std::string> missing;
-  for (const BulkRow& r : rows) {
-    if (!names.contains(r.subject_id)) missing.push_back(r.subject_id);
-    if (!names.contains(r.object_id)) missing.push_back(r.object_id);
+  for (const Claim& c : claims) {
+    if (!names.contains(c.subject.id)) missing.push_back(c.subject.id);
+    if (!names.contains(c.object.id)) missing.push_back(c.object.id);
   }
   std::sort(missing.begin(), missing.end());
   missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
   if (!missing.empty())
     for (auto& [id, type_and_name] : s.be().get_entities_batch(missing)) names.try_emplace(id, std::move(type_and_name));
+  missing = {};
 
-  std::vector<Claim> claims;
-  claims.reserve(rows.size());
-  for (BulkRow& r : rows) claims.push_back(claim_of(std::move(r), names));
-  rows.clear();
-  rows.shrink_to_fit();
+  for (Claim& c : claims) {
+    name_entity(c.subject, names);
+    name_entity(c.object, names);
+  }
   return py_u64(s.insert_claims_batch(std::move(claims)));
 }
 
@@ -318,9 +302,9 @@ PyObject* insert_bulk(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   // follow directly.
   return with_access(self, Access::Exclusive, [&](NativeStore& s) -> PyObject* {
     std::vector<EntityRow> entity_rows;
-    std::vector<BulkRow> rows;
-    if (!read_entity_table(entities, entity_rows) || !read_claim_rows(claim_rows, rows)) return nullptr;
-    return ingest(s, entity_rows, rows, timestamp);
+    std::vector<Claim> claims;
+    if (!read_entity_table(entities, entity_rows) || !read_claim_rows(claim_rows, claims)) return nullptr;
+    return ingest(s, entity_rows, claims, timestamp);
   });
 }
 

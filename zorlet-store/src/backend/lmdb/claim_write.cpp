@@ -36,8 +36,6 @@
 // unique or duplicate-sorted anyway, and confidence sums are folded in claim
 // order starting from the stored value, exactly as claim-by-claim updates
 // would add them.
-#include <zstd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <deque>
@@ -57,7 +55,6 @@ constexpr size_t kObjectIndexLimit = 490;  // object-side index entries and caus
 constexpr size_t kObjectPredCut = 490;     // entity_pred_counts object-side key part
 constexpr size_t kObjectSrcCut = 470;      // entity_src_counts object-side key part
 constexpr size_t kPredPairCut = 500;       // pred_pair_counts whole key
-constexpr int kZstdLevel = 3;
 
 // The predicates that add an edge to `causal_adj` (this set belongs to the
 // write path; graph callers pass their own lists).
@@ -71,36 +68,6 @@ bool writes_causal_edge(std::string_view predicate) {
 
 bool object_side_indexed(const Claim& c) {
   return c.object.id.size() <= kObjectIndexLimit && c.object.id != c.subject.id;
-}
-
-// One reusable compression context per thread: creating a context costs far
-// more than compressing one claim.
-class Compressor {
- public:
-  Compressor() : ctx_(ZSTD_createCCtx()) {}
-  ~Compressor() { ZSTD_freeCCtx(ctx_); }
-  Compressor(const Compressor&) = delete;
-  Compressor& operator=(const Compressor&) = delete;
-
-  // 0x01 followed by one standard zstd frame of `record`.
-  Result<std::string> envelope(std::string_view record) {
-    if (!ctx_) return fail("zstd compress", "cannot allocate a compression context");
-    size_t bound = ZSTD_compressBound(record.size());
-    std::string out(bound + 1, '\0');
-    out[0] = '\x01';
-    size_t n = ZSTD_compressCCtx(ctx_, out.data() + 1, bound, record.data(), record.size(), kZstdLevel);
-    if (ZSTD_isError(n)) return fail("zstd compress", ZSTD_getErrorName(n));
-    out.resize(n + 1);
-    return out;
-  }
-
- private:
-  ZSTD_CCtx* ctx_;
-};
-
-Result<std::string> encode_value(const Claim& claim) {
-  thread_local Compressor compressor;
-  return compressor.envelope(codec::encode_claim_record(claim));
 }
 
 // Refuses, with the error the put of that step would give, any key (or
@@ -307,7 +274,7 @@ class ChunkWriter {
 // that would have failed.
 Result<std::string> prepare(const Claim& claim, bool counters) {
   if (auto r = check_sizes(claim, counters); !r) return fail(r.error());
-  return encode_value(claim);
+  return codec::encode_claim_value(claim);
 }
 
 bool stored_id(const Txn& txn, MDB_dbi claim_id_idx, std::string_view claim_id) {

@@ -22,6 +22,8 @@ using zorlet_core::types::to_summary;
 
 namespace {
 
+constexpr size_t kMaxTokenBytes = 490;
+
 // Well-formed UTF-8: the test for "decodes as a string" of keys and values.
 bool valid_utf8(std::string_view s) {
   size_t i = 0, n = s.size();
@@ -200,6 +202,9 @@ std::vector<EntitySummary> LmdbBackend::search_entities(const std::string& query
   std::vector<EntitySummary> out;
   std::vector<std::string> tokens = entity_store::tokenize(query);
   if (top_k == 0 || tokens.empty()) return out;
+  // The index holds tokens cut to 490 bytes; a longer query token is looked
+  // up the same way, or a name could never find its own entity.
+  for (std::string& token : tokens) token.resize(codec::cut_utf8(token, kMaxTokenBytes).size());
   Txn txn;
   if (Txn::begin(e, false, txn) != MDB_SUCCESS) return out;
   const double n_docs = static_cast<double>(txn.entries(dbs_.entities).value_or(0));
