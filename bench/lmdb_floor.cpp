@@ -11,9 +11,10 @@
 // (CLAIM_BYTES of filler: the mean compressed size measured on a real store), the id,
 // content, entity, adjacency, causal, time, source, predicate and namespace index entries
 // and, in normal mode, the three type/id counters, the claim summary (its exact encoded
-// size) and the entity/predicate, entity/source and predicate-pair counters, each a get
-// followed by a put. Within a transaction every database is written separately in key
-// order, which is the cheapest order for LMDB's B-trees.
+// size) and the entity/predicate, entity/source and predicate-pair counters. Within a
+// transaction every database is written separately in key order, which is the cheapest
+// order for LMDB's B-trees: sequence-keyed values appended, repeated index pairs put once,
+// and each counter key read and written once with the chunk's total.
 //
 // `measure` prints the mean value size of `claims` and `claim_summaries` of a store.
 //
@@ -178,45 +179,59 @@ struct Counts {
 
 MDB_val val(std::string_view s) { return MDB_val{s.size(), const_cast<char*>(s.data())}; }
 
-void write_batch(MDB_txn* txn, MDB_dbi dbi, Batch& b, Counts& n) {
-  std::sort(b.puts.begin(), b.puts.end());
+// Puts in key order (identical duplicate pairs once); counters folded per key: one get
+// and one put for each distinct key of the chunk, as the cheapest correct upkeep does.
+void write_batch(MDB_txn* txn, MDB_dbi dbi, Batch& b, Counts& n, bool append) {
+  MDB_cursor* cur;
+  check(mdb_cursor_open(txn, dbi, &cur), "cursor_open");
+  if (!append) {
+    std::sort(b.puts.begin(), b.puts.end());
+    b.puts.erase(std::unique(b.puts.begin(), b.puts.end()), b.puts.end());
+  }
   for (auto& [k, v] : b.puts) {
     MDB_val key = val(k), data = val(v);
-    check(mdb_put(txn, dbi, &key, &data, 0), "put");
+    check(mdb_cursor_put(cur, &key, &data, append ? MDB_APPEND : 0), "put");
     ++n.puts;
   }
   std::stable_sort(b.incs.begin(), b.incs.end(),
                    [](const auto& a, const auto& c) { return a.first < c.first; });
-  for (auto& [k, conf] : b.incs) {
-    MDB_val key = val(k), cur;
-    int rc = mdb_get(txn, dbi, &key, &cur);
+  for (size_t i = 0; i < b.incs.size();) {
+    size_t j = i;
+    double sum_add = 0;
+    for (; j < b.incs.size() && b.incs[j].first == b.incs[i].first; ++j) sum_add += b.incs[j].second;
+    const bool plain = b.incs[i].second != b.incs[i].second;
+    MDB_val key = val(b.incs[i].first), cur_val;
+    int rc = mdb_cursor_get(cur, &key, &cur_val, MDB_SET_KEY);
     ++n.gets;
     if (rc != MDB_SUCCESS && rc != MDB_NOTFOUND) die("get counter", rc);
     char buf[16] = {};
     size_t len;
-    if (conf != conf) {  // plain counter, 8 bytes big-endian
+    if (plain) {  // 8 bytes big-endian
       uint64_t c = 0;
-      if (rc == MDB_SUCCESS && cur.mv_size >= 8)
-        for (int i = 0; i < 8; ++i) c = (c << 8) | static_cast<unsigned char>(static_cast<char*>(cur.mv_data)[i]);
-      std::string s = be64(c + 1);
+      if (rc == MDB_SUCCESS && cur_val.mv_size >= 8)
+        for (int x = 0; x < 8; ++x) c = (c << 8) | static_cast<unsigned char>(static_cast<char*>(cur_val.mv_data)[x]);
+      std::string s = be64(c + (j - i));
       std::memcpy(buf, s.data(), 8);
       len = 8;
-    } else {  // confidence counter: count u64le, sum f64le
+    } else {  // count u64le, sum f64le
       uint64_t c = 0;
       double sum = 0;
-      if (rc == MDB_SUCCESS && cur.mv_size >= 16) {
-        std::memcpy(&c, cur.mv_data, 8);
-        std::memcpy(&sum, static_cast<char*>(cur.mv_data) + 8, 8);
+      if (rc == MDB_SUCCESS && cur_val.mv_size >= 16) {
+        std::memcpy(&c, cur_val.mv_data, 8);
+        std::memcpy(&sum, static_cast<char*>(cur_val.mv_data) + 8, 8);
       }
-      c += 1, sum += conf;
+      c += j - i, sum += sum_add;
       std::memcpy(buf, &c, 8);
       std::memcpy(buf + 8, &sum, 8);
       len = 16;
     }
+    key = val(b.incs[i].first);
     MDB_val data{len, buf};
-    check(mdb_put(txn, dbi, &key, &data, 0), "put counter");
+    check(mdb_cursor_put(cur, &key, &data, 0), "put counter");
     ++n.puts;
+    i = j;
   }
+  mdb_cursor_close(cur);
   b.puts.clear();
   b.incs.clear();
 }
@@ -259,7 +274,7 @@ void load_entities(Env& e, const std::vector<Row>& rows, bool bulk, Counts& n) {
         if (seen.insert(t).second) b[kText].puts.emplace_back(t, std::string(id));
     if (!bulk) b[kEntityType].incs.emplace_back(std::string(type), NAN);
   }
-  for (int d = 0; d < kDbCount; ++d) write_batch(txn, e.dbi[d], b[d], n);
+  for (int d = 0; d < kDbCount; ++d) write_batch(txn, e.dbi[d], b[d], n, false);
   check(mdb_txn_commit(txn), "commit entities");
 }
 
@@ -312,7 +327,7 @@ void load_claims(Env& e, const std::vector<Row>& rows, bool bulk, size_t claim_b
       }
       b[kPredPair].incs.emplace_back(join({r.predicate, r.subject, r.object}), r.confidence);
     }
-    for (int d = 0; d < kDbCount; ++d) write_batch(txn, e.dbi[d], b[d], n);
+    for (int d = 0; d < kDbCount; ++d) write_batch(txn, e.dbi[d], b[d], n, d == kClaims || d == kSummaries);
     check(mdb_txn_commit(txn), "commit claims");
   }
 }

@@ -108,8 +108,10 @@ std::vector<Claim> LmdbBackend::claims_by_str_index(MDB_dbi dbi, const std::stri
   MDB_env* e = env();
   Txn txn = begin_read(e);
   if (!txn) return {};
+  const std::vector<uint64_t> seqs = dup_seqs(txn, dbi, key);
   std::vector<Claim> out;
-  for (uint64_t seq : dup_seqs(txn, dbi, key)) {
+  out.reserve(seqs.size());
+  for (uint64_t seq : seqs) {
     auto c = load_claim(txn, seq);
     if (!c || !view_.visible(c->claim_id, c->ns)) continue;
     apply_tombstone_overlay(*c);
@@ -199,8 +201,10 @@ std::vector<Claim> LmdbBackend::claims_for(const std::string& entity_id, const O
   Txn txn = begin_read(e);
   if (!txn) return {};
   std::vector<Claim> out;
+  const std::vector<uint64_t> seqs = entity_seqs(*this, txn, group);
+  out.reserve(limit != 0 ? std::min<uint64_t>(limit, seqs.size()) : seqs.size());
   // Claims are decoded one at a time so that a limit stops the work early.
-  for (uint64_t seq : entity_seqs(*this, txn, group)) {
+  for (uint64_t seq : seqs) {
     if (limit != 0 && out.size() >= limit) break;
     auto c = load_claim(txn, seq);
     if (!c || !view_.visible(c->claim_id, c->ns)) continue;

@@ -468,6 +468,19 @@ struct Inflater {
     guess = std::min(guess, kMaxClaimRecordBytes);
     if (cap < guess) grow(guess, 0);
 
+    // The usual value: one frame that announces its size. The one-shot decoder
+    // skips the streaming bookkeeping, which is a fair share of the cost for
+    // a record of a few hundred bytes. It writes at most `announced` bytes and
+    // fails unless the input is exactly whole frames, so anything unusual
+    // (several frames, a short or padded input) takes the streaming path below
+    // and is judged there.
+    if (announced != ZSTD_CONTENTSIZE_UNKNOWN && announced != ZSTD_CONTENTSIZE_ERROR && announced < cap &&
+        ZSTD_findFrameCompressedSize(src.data(), src.size()) == src.size()) {
+      size_t n = ZSTD_decompressDCtx(ctx.get(), buf.get(), static_cast<size_t>(announced), src.data(), src.size());
+      if (!ZSTD_isError(n) && n == announced) return std::string_view(buf.get(), n);
+      ZSTD_DCtx_reset(ctx.get(), ZSTD_reset_session_only);
+    }
+
     ZSTD_inBuffer in{src.data(), src.size(), 0};
     size_t produced = 0;
     size_t last = 0;
