@@ -145,7 +145,6 @@ def scored(any_store):
     ({"predicate_type": None, "source_type": None}, ["hi", "lo", "db", "obj"]),
     ({"min_confidence": 0.5}, ["hi", "db", "obj"]),
     ({"min_confidence": 1}, []),
-    ({"min_confidence": float("nan")}, []),
     ({"predicate_type": "causal"}, ["hi", "lo"]),
     ({"source_type": "database"}, ["db", "obj"]),
     ({"source_type": "database", "min_confidence": 0.85}, ["db"]),
@@ -155,6 +154,13 @@ def scored(any_store):
 ])
 def test_claims_for_filters(scored, kwargs, expected):
     assert ids(scored.claims_for("a", **kwargs)) == expected
+
+
+def test_claims_for_nan_minimum_confidence_drops_everything_on_the_persistent_store(store):
+    # The in-memory store keeps them instead (tests/test_memory.py).
+    store.insert_claims_batch([make_claim("x", confidence=0.9), make_claim("y", confidence=float("nan"))])
+    assert ids(store.claims_for("a", min_confidence=float("nan"))) == []
+    assert ids(store.claims_for("a", min_confidence=0.5)) == ["x"]
 
 
 def test_claims_for_normalises_the_asked_id(any_store):
@@ -339,8 +345,14 @@ def test_retracted_claims_hide_until_asked_for_and_then_show_tombstoned(spaced):
     assert sorted(scans(spaced)["all"]) == ["in_a", "in_b", "none"]
     shown = {c["claim_id"]: c["status"] for c in spaced.claims_for("a")}
     assert shown == {"none": "active", "in_a": "tombstoned", "in_b": "active"}
-    assert spaced.corroboration_count("cnt-a-relates_to-b") == 3
     assert spaced.claim_exists("in_a") is True
+
+
+def test_retraction_leaves_corroboration_count_on_the_persistent_store(store):
+    # The in-memory store lowers it on retract_claim instead (tests/test_memory.py).
+    store.insert_claims_batch([make_claim("x"), make_claim("y")])
+    assert store.retract_claim("x") is True
+    assert store.corroboration_count("cnt-a-relates_to-b") == 2
 
 
 def test_status_overrides_show_only_in_get_claim(store):
