@@ -1,5 +1,6 @@
 """Maintenance of a persistent store: counter rebuild and backfills, the causal index,
 merging another store, reader slots, statistics and compaction."""
+import logging
 import os
 import signal
 import subprocess
@@ -12,6 +13,8 @@ import pytest
 from factory import Predicate, make_claim, replace
 from test_crash import child_env
 from zorlet_native import NativeStore
+
+LOGGER = "zorlet_store.backend.lmdb"
 
 
 def sample_claims(n=600):
@@ -156,6 +159,17 @@ def test_merge_into_an_empty_store(store, source_path):
     assert store.get_entity("m1")["name"] == "M One"
     assert sorted(store.get_alias_group_readonly("m1")) == ["m1", "m2"]
     assert store.predicate_counts() == {"activates": 50, "same_as": 1}
+
+
+def test_merge_reports_what_it_did_in_the_log(store, source_path, caplog):
+    with caplog.at_level(logging.INFO, logger=LOGGER):
+        store.merge_from(source_path)
+        store.rebuild_counters()
+    assert [r.getMessage() for r in caplog.records if r.name == LOGGER] == [
+        "merge_from: transferred 2 status overrides",
+        f"merge_from: merged 51 claims from {source_path}",
+        "rebuild_counters: processed 51 claims, 1 entity types, 2 predicate IDs",
+    ]
 
 
 def test_merge_twice_copies_nothing_the_second_time(store, source_path):
@@ -357,3 +371,12 @@ def test_compacting_a_compact_store_reports_nothing_freed(purged, store_path):
     size = data_size(store_path)
     assert purged.compact() is False
     assert data_size(store_path) == size
+
+
+def test_in_memory_store_answers_maintenance_trivially(mem_store, source_path):
+    assert mem_store.compact() is False
+    assert mem_store.reader_info() == (0, 0)
+    assert mem_store.reader_check() == 0
+    assert mem_store.stats()["reader_slots_used"] == 0 and mem_store.stats()["reader_slots_max"] == 0
+    with pytest.raises(RuntimeError, match="^ProvenanceError: merge_from is only supported on LMDB backends$"):
+        mem_store.merge_from(source_path)
