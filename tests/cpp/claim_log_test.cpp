@@ -57,7 +57,7 @@ TEST(ClaimLog, AdjacencyLinksBothEndsAndIgnoresRepeats) {
   log.append(claim("x", "a", "b"));
   log.append(claim("y", "b", "a"));
   log.append(claim("z", "a", "c"));
-  const auto& adj = log.adjacency();
+  const auto adj = log.adjacency();
   ASSERT_EQ(adj.size(), 3u);
   EXPECT_EQ(adj.at("a"), (zorlet_store::claim_log::StringSet{"b", "c"}));
   EXPECT_EQ(adj.at("b"), (zorlet_store::claim_log::StringSet{"a"}));

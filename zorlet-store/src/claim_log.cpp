@@ -7,29 +7,30 @@ namespace zorlet_store::claim_log {
 
 namespace {
 
-void push(TextMap<Positions>& index, const std::string& key, Position p) {
-  auto it = index.find(std::string_view(key));
-  if (it == index.end()) it = index.try_emplace(key).first;
-  it->second.push_back(p);
-}
-
-void link(TextMap<StringSet>& adjacency, const std::string& from, const std::string& to) {
-  auto it = adjacency.find(std::string_view(from));
-  if (it == adjacency.end()) it = adjacency.try_emplace(from).first;
-  it->second.insert(to);
-}
+void push(TextMap<Positions>& index, const std::string& key, Position p) { index[key].push_back(p); }
 
 }  // namespace
+
+ClaimLog::EntityEntry& ClaimLog::entity(const std::string& id) {
+  auto [it, fresh] = entity_index_.try_emplace(id);
+  if (fresh) {
+    it->second.ordinal = static_cast<Ordinal>(entity_ids_.size());
+    entity_ids_.push_back(&it->first);
+  }
+  return it->second;
+}
 
 void ClaimLog::append(Claim claim) {
   const Position p = claims_.size();
   id_index_.insert_or_assign(claim.claim_id, p);
   push(content_index_, claim.content_id, p);
-  push(entity_index_, claim.subject.id, p);
+  EntityEntry& subject = entity(claim.subject.id);
+  subject.claims.push_back(p);
   if (claim.object.id != claim.subject.id) {
-    push(entity_index_, claim.object.id, p);
-    link(adjacency_, claim.subject.id, claim.object.id);
-    link(adjacency_, claim.object.id, claim.subject.id);
+    EntityEntry& object = entity(claim.object.id);  // references into the map survive rehashing
+    object.claims.push_back(p);
+    subject.neighbours.insert(object.ordinal);
+    object.neighbours.insert(subject.ordinal);
   }
   push(source_index_, claim.provenance.source_id, p);
   push(predicate_index_, claim.predicate.id, p);
@@ -39,13 +40,13 @@ void ClaimLog::append(Claim claim) {
   claims_.push_back(std::move(claim));
 }
 
-std::optional<Position> ClaimLog::position_of(std::string_view claim_id) const {
+std::optional<Position> ClaimLog::position_of(const std::string& claim_id) const {
   auto it = id_index_.find(claim_id);
   if (it == id_index_.end()) return std::nullopt;
   return it->second;
 }
 
-const Claim* ClaimLog::find(std::string_view claim_id) const {
+const Claim* ClaimLog::find(const std::string& claim_id) const {
   auto p = position_of(claim_id);
   return p ? &claims_[*p] : nullptr;
 }
@@ -58,34 +59,48 @@ ClaimRefs ClaimLog::at(const Positions* positions) const {
   return out;
 }
 
-ClaimRefs ClaimLog::lookup(const TextMap<Positions>& index, std::string_view key) const {
+ClaimRefs ClaimLog::lookup(const TextMap<Positions>& index, const std::string& key) const {
   auto it = index.find(key);
   return at(it == index.end() ? nullptr : &it->second);
 }
 
-ClaimRefs ClaimLog::for_entity(std::string_view entity_id) const { return lookup(entity_index_, entity_id); }
+ClaimRefs ClaimLog::for_entity(const std::string& entity_id) const {
+  auto it = entity_index_.find(entity_id);
+  return at(it == entity_index_.end() ? nullptr : &it->second.claims);
+}
 
 ClaimRefs ClaimLog::for_entities(const StringSet& entity_ids) const {
   if (entity_ids.size() == 1) return for_entity(*entity_ids.begin());
   ClaimRefs out;
   std::unordered_set<Position> seen;
   for (const auto& id : entity_ids) {
-    auto it = entity_index_.find(std::string_view(id));
+    auto it = entity_index_.find(id);
     if (it == entity_index_.end()) continue;
-    for (Position p : it->second)
+    for (Position p : it->second.claims)
       if (seen.insert(p).second) out.push_back(&claims_[p]);
   }
   return out;
 }
 
-std::size_t ClaimLog::entity_claim_count(std::string_view entity_id) const {
+std::size_t ClaimLog::entity_claim_count(const std::string& entity_id) const {
   auto it = entity_index_.find(entity_id);
-  return it == entity_index_.end() ? 0 : it->second.size();
+  return it == entity_index_.end() ? 0 : it->second.claims.size();
 }
 
-ClaimRefs ClaimLog::by_content_id(std::string_view content_id) const { return lookup(content_index_, content_id); }
-ClaimRefs ClaimLog::by_source_id(std::string_view source_id) const { return lookup(source_index_, source_id); }
-ClaimRefs ClaimLog::by_predicate_id(std::string_view predicate_id) const {
+std::unordered_map<std::string, StringSet> ClaimLog::adjacency() const {
+  std::unordered_map<std::string, StringSet> out;
+  for (const auto& [id, e] : entity_index_) {
+    if (e.neighbours.empty()) continue;
+    StringSet& others = out[id];
+    others.reserve(e.neighbours.size());
+    for (Ordinal o : e.neighbours) others.insert(*entity_ids_[o]);
+  }
+  return out;
+}
+
+ClaimRefs ClaimLog::by_content_id(const std::string& content_id) const { return lookup(content_index_, content_id); }
+ClaimRefs ClaimLog::by_source_id(const std::string& source_id) const { return lookup(source_index_, source_id); }
+ClaimRefs ClaimLog::by_predicate_id(const std::string& predicate_id) const {
   return lookup(predicate_index_, predicate_id);
 }
 

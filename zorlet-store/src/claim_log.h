@@ -35,13 +35,11 @@ using Positions = std::vector<Position>;
 using ClaimRefs = std::vector<const Claim*>;
 using StringSet = std::unordered_set<std::string>;
 
-// Hashing that accepts string_view probes without building a std::string.
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
+// Keyed by std::string with the standard hash, which the library caches per
+// node. (Heterogeneous string_view lookup is avoided on purpose: this standard
+// library answers it by a linear walk over the whole table.)
 template <class V>
-using TextMap = std::unordered_map<std::string, V, TextHash, std::equal_to<>>;
+using TextMap = std::unordered_map<std::string, V>;
 
 class ClaimLog {
  public:
@@ -56,20 +54,20 @@ class ClaimLog {
   bool timestamps_sorted() const { return timestamps_sorted_; }
 
   // id_index: the position of the last claim appended with that id.
-  std::optional<Position> position_of(std::string_view claim_id) const;
-  const Claim* find(std::string_view claim_id) const;
+  std::optional<Position> position_of(const std::string& claim_id) const;
+  const Claim* find(const std::string& claim_id) const;
 
   // Claims naming the id as subject or object, in append order.
-  ClaimRefs for_entity(std::string_view entity_id) const;
+  ClaimRefs for_entity(const std::string& entity_id) const;
   // The union over the set, each claim once: grouped by entity in the set's
   // iteration order, append order within an entity.
   ClaimRefs for_entities(const StringSet& entity_ids) const;
   // Length of the entity's list: claims naming it as subject or object.
-  std::size_t entity_claim_count(std::string_view entity_id) const;
+  std::size_t entity_claim_count(const std::string& entity_id) const;
 
-  ClaimRefs by_content_id(std::string_view content_id) const;
-  ClaimRefs by_source_id(std::string_view source_id) const;
-  ClaimRefs by_predicate_id(std::string_view predicate_id) const;
+  ClaimRefs by_content_id(const std::string& content_id) const;
+  ClaimRefs by_source_id(const std::string& source_id) const;
+  ClaimRefs by_predicate_id(const std::string& predicate_id) const;
 
   // The n claims with the greatest timestamps, newest first; equal
   // timestamps come out later-appended first.
@@ -81,22 +79,36 @@ class ClaimLog {
   std::map<std::string, uint64_t> count_by_source_type() const;
   std::map<std::string, uint64_t> count_by_predicate_type() const;
 
-  // For every claim whose object differs from its subject, each end lists the other.
-  const TextMap<StringSet>& adjacency() const { return adjacency_; }
+  // For every claim whose object differs from its subject, each end lists
+  // the other. Built fresh on each call; entities with no such claim are absent.
+  std::unordered_map<std::string, StringSet> adjacency() const;
 
  private:
   using TimePoint = std::pair<int64_t, Position>;
 
   ClaimRefs at(const Positions* positions) const;
-  ClaimRefs lookup(const TextMap<Positions>& index, std::string_view key) const;
+  ClaimRefs lookup(const TextMap<Positions>& index, const std::string& key) const;
   // The time index itself while it is sorted, otherwise a stably sorted copy in `scratch`.
   const std::vector<TimePoint>& ordered_times(std::vector<TimePoint>& scratch) const;
+
+  // One entry per entity id named by a claim: the entity_index list and the
+  // adjacency set together, so an append costs one lookup per end. Neighbours
+  // are held as ordinals into `entity_ids_`; a set of small integers hashes
+  // in one step, where a set of strings would walk and compare its nodes.
+  using Ordinal = uint32_t;
+  struct EntityEntry {
+    Ordinal ordinal = 0;
+    Positions claims;
+    std::unordered_set<Ordinal> neighbours;
+  };
+  EntityEntry& entity(const std::string& id);
 
   std::vector<Claim> claims_;
   TextMap<Position> id_index_;
   TextMap<Positions> content_index_;
-  TextMap<Positions> entity_index_;
-  TextMap<StringSet> adjacency_;
+  TextMap<EntityEntry> entity_index_;
+  // ordinal -> the key of its entity_index_ node (node keys never move).
+  std::vector<const std::string*> entity_ids_;
   std::vector<TimePoint> timestamp_index_;
   bool timestamps_sorted_ = true;
   TextMap<Positions> source_index_;

@@ -212,10 +212,13 @@ WorkingGraph capped_graph(const backend::AdjacencyMap& graph, uint64_t max_nodes
 // per-node arrays are allocated once per run; each pass resets only the
 // entries it touched.
 //
-// Dependencies are pulled rather than pushed: walking the BFS order
-// backwards, node w sums over its successors x (neighbours one level deeper)
-// the share (1 + delta[x]) / sigma[x], so no predecessor lists are needed and
-// only the forward rows are read, whatever the symmetry of the graph.
+// The forward search records the shortest-path DAG as it goes: the
+// successors of the node at BFS position i (its neighbours one level deeper)
+// are dag_[dag_start_[i] .. dag_start_[i+1]). Dependencies are then pulled
+// rather than pushed: walking the BFS order backwards, node w sums over its
+// successors x the share (1 + delta[x]) / sigma[x]. No predecessor lists are
+// kept, the backward walk touches only DAG edges, and only the forward rows
+// are read, whatever the symmetry of the graph.
 class SingleSourcePass {
  public:
   explicit SingleSourcePass(const WorkingGraph& g)
@@ -224,7 +227,9 @@ class SingleSourcePass {
         dist_(g.ids.size(), -1),
         sigma_(g.ids.size(), 0.0),
         share_(g.ids.size(), 0.0),
-        order_(g.ids.size()) {}
+        order_(g.ids.size()),
+        dag_start_(g.ids.size() + 1),
+        dag_(g.targets.size()) {}
 
   void run(uint32_t source, std::vector<double>& centrality) {
     size_t reached = explore(source);
@@ -243,12 +248,16 @@ class SingleSourcePass {
     int32_t* dist = dist_.data();
     double* sigma = sigma_.data();
     uint32_t* order = order_.data();
+    uint32_t* dag = dag_.data();
+    uint32_t* dag_start = dag_start_.data();
     dist[source] = 0;
     sigma[source] = 1.0;
     order[0] = source;
     size_t tail = 1;
+    uint32_t dag_size = 0;
     for (size_t head = 0; head < tail; ++head) {
       uint32_t v = order[head];
+      dag_start[head] = dag_size;
       int32_t next_level = dist[v] + 1;
       double paths = sigma[v];
       for (uint32_t e = offsets_[v], end = offsets_[v + 1]; e < end; ++e) {
@@ -257,27 +266,28 @@ class SingleSourcePass {
           dist[w] = next_level;
           order[tail++] = w;
         }
-        if (dist[w] == next_level) sigma[w] += paths;
+        if (dist[w] == next_level) {
+          sigma[w] += paths;
+          dag[dag_size++] = w;
+        }
       }
     }
+    dag_start[tail] = dag_size;
     return tail;
   }
 
   // order_[0] is the source: it is skipped, as its dependency is never
   // credited and nothing lies a level above it.
   void accumulate(size_t reached, std::vector<double>& centrality) {
-    const int32_t* dist = dist_.data();
     const double* sigma = sigma_.data();
+    const uint32_t* dag = dag_.data();
+    const uint32_t* dag_start = dag_start_.data();
     double* share = share_.data();
     double* cb = centrality.data();
     for (size_t i = reached; i-- > 1;) {
       uint32_t w = order_[i];
-      int32_t next_level = dist[w] + 1;
       double pulled = 0.0;
-      for (uint32_t e = offsets_[w], end = offsets_[w + 1]; e < end; ++e) {
-        uint32_t x = targets_[e];
-        if (dist[x] == next_level) pulled += share[x];
-      }
+      for (uint32_t e = dag_start[i], end = dag_start[i + 1]; e < end; ++e) pulled += share[dag[e]];
       double delta = sigma[w] * pulled;
       share[w] = (1.0 + delta) / sigma[w];
       cb[w] += delta;
@@ -290,6 +300,8 @@ class SingleSourcePass {
   std::vector<double> sigma_;
   std::vector<double> share_;  // (1 + delta[x]) / sigma[x], final once x is passed
   std::vector<uint32_t> order_;
+  std::vector<uint32_t> dag_start_;  // by BFS position
+  std::vector<uint32_t> dag_;        // successor lists, concatenated in BFS order
 };
 
 std::unordered_map<std::string, double> zero_scores(const WorkingGraph& g) {

@@ -411,40 +411,39 @@ PyObject* string_map_to_dict(const StringMap& map) {
   return d.release();
 }
 
+// The walk mirrors Python's own dict iteration, because str() of a value runs
+// Python code that may change the dict under it: a change of size is noticed
+// at the next step, and finding more entries than the dict held at the start
+// means its keys were replaced.
 bool lenient_text_map(PyObject* obj, StringMap& out) {
   out.clear();
   if (obj == Py_None || !PyDict_Check(obj)) return true;
   const Py_ssize_t size = PyDict_GET_SIZE(obj);
+  Py_ssize_t remaining = size;
   Py_ssize_t pos = 0;
   PyObject *k, *v;
-  while (PyDict_Next(obj, &pos, &k, &v)) {
-    if (!PyUnicode_Check(k)) continue;
-    std::string key;
-    if (!utf8_of(k, key)) {
-      PyErr_Clear();
-      continue;
-    }
-    if (PyUnicode_Check(v)) {
-      std::string value;
-      if (utf8_of(v, value)) out[std::move(key)] = std::move(value);
-      else PyErr_Clear();
-      continue;
-    }
-    // str() runs Python code, which may change the dict under the walk.
-    const Py_ssize_t here = pos;
-    PyRef held_key = PyRef::borrow(k);
-    PyRef text(PyObject_Str(v));
+  while (true) {
     if (PyDict_GET_SIZE(obj) != size) {
       PyErr_SetString(internal_fault_type(), "dictionary changed size during iteration");
       return false;
     }
-    Py_ssize_t probe = here - 1;
-    PyObject *again_k, *again_v;
-    if (probe < 0 || !PyDict_Next(obj, &probe, &again_k, &again_v) || again_k != held_key.get()) {
+    if (!PyDict_Next(obj, &pos, &k, &v)) break;
+    if (remaining-- == 0) {
       PyErr_SetString(internal_fault_type(), "dictionary keys changed during iteration");
       return false;
     }
-    std::string value;
+    std::string key, value;
+    if (!PyUnicode_Check(k) || !utf8_of(k, key)) {
+      PyErr_Clear();
+      continue;
+    }
+    if (PyUnicode_Check(v)) {
+      if (utf8_of(v, value)) out[std::move(key)] = std::move(value);
+      else PyErr_Clear();
+      continue;
+    }
+    PyRef held = PyRef::borrow(v);  // the dict may drop it while str() runs
+    PyRef text(PyObject_Str(held.get()));
     if (!text || !utf8_of(text.get(), value)) {
       PyErr_Clear();
       continue;

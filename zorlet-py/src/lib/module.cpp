@@ -28,8 +28,16 @@ std::vector<PyMethodDef>* g_methods = nullptr;
 void forward_log(zorlet_core::log::Level level, std::string_view target, std::string_view message) {
   if (!Py_IsInitialized()) return;
   PyGILState_STATE gil = PyGILState_Ensure();
-  std::string name(target);
-  for (size_t pos; (pos = name.find("::")) != std::string::npos;) name.replace(pos, 2, ".");
+  std::string name;
+  name.reserve(target.size());
+  for (size_t i = 0; i < target.size(); ++i) {
+    if (target[i] == ':' && i + 1 < target.size() && target[i + 1] == ':') {
+      name.push_back('.');
+      ++i;
+    } else {
+      name.push_back(target[i]);
+    }
+  }
   PyObject *etype, *evalue, *etb;
   PyErr_Fetch(&etype, &evalue, &etb);  // keep a pending error of the caller intact
   PyRef logging(PyImport_ImportModule("logging"));

@@ -60,12 +60,7 @@ std::vector<std::string> MemoryBackend::neighbors(const std::string& entity_id) 
   return out;
 }
 
-AdjacencyMap MemoryBackend::get_adjacency_list() {
-  AdjacencyMap out;
-  out.reserve(claim_log_.adjacency().size());
-  for (const auto& [id, others] : claim_log_.adjacency()) out.emplace(id, others);
-  return out;
-}
+AdjacencyMap MemoryBackend::get_adjacency_list() { return claim_log_.adjacency(); }
 
 std::vector<std::pair<Claim, uint64_t>> MemoryBackend::bfs_claims(const std::string& entity_id, uint64_t max_depth) {
   std::vector<std::pair<Claim, uint64_t>> out;

@@ -3,6 +3,7 @@
 // graph_analytics.cpp.
 #include "backend/memory/memory_backend.h"
 
+#include <algorithm>
 #include <limits>
 #include <set>
 #include <tuple>
