@@ -18,6 +18,10 @@ namespace zorlet_store::entity_store {
 // order, duplicates included.
 std::vector<std::string> tokenize(std::string_view text);
 
+// tokenize(text).size(), without building the tokens (search ranks every
+// candidate by its token count).
+size_t count_tokens(std::string_view text);
+
 using zorlet_core::types::EntityData;
 using zorlet_core::types::EntitySummary;
 using zorlet_core::types::StringMap;

@@ -49,4 +49,21 @@ std::vector<std::string> tokenize(std::string_view text) {
   return tokens;
 }
 
+size_t count_tokens(std::string_view text) {
+  if (!std::all_of(text.begin(), text.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; }))
+    return tokenize(text).size();
+  // ASCII: lower-casing keeps every byte's length and class, so the tokens
+  // are the runs of ASCII letters and digits of at least 2 bytes.
+  size_t count = 0, run = 0;
+  for (char ch : text) {
+    if (is_alphanumeric(static_cast<unsigned char>(ch))) {
+      ++run;
+    } else {
+      count += run >= kMinTokenBytes;
+      run = 0;
+    }
+  }
+  return count + (run >= kMinTokenBytes);
+}
+
 }  // namespace zorlet_store::entity_store

@@ -195,10 +195,15 @@ std::vector<Contradiction> LmdbBackend::find_contradictions(const std::string& p
                              if (!valid_utf8(subject) || !valid_utf8(object)) return;
                              under_a.push_back({{std::string(subject), std::string(object)}, *c});
                            });
+    // The pairs come in key order, so B's keys are asked for in ascending
+    // order too; one cursor then mostly finds the next key on the page it
+    // already holds instead of descending from the root for each pair.
+    Cursor under_b;
+    const bool cursor_ok = Cursor::open(txn, dbs_.pred_pair_counts, under_b) == MDB_SUCCESS;
     for (const auto& [pair, a] : under_a) {
       std::string key(codec::cut_utf8(codec::composite(pred_b, pair.first, pair.second), 500));
-      std::string_view v;
-      if (!key_fits(key) || txn.get(dbs_.pred_pair_counts, key, v) != MDB_SUCCESS) continue;
+      std::string_view k = key, v;
+      if (!cursor_ok || !key_fits(key) || under_b.get(MDB_SET_KEY, k, v) != MDB_SUCCESS) continue;
       auto b = codec::decode_conf(v);
       if (!b || b->count == 0) continue;
       out.push_back({pair.first, pair.second, a.count, b->count, a.sum / static_cast<double>(a.count),

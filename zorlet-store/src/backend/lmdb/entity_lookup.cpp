@@ -104,7 +104,7 @@ void for_each_typed_id(const Txn& txn, MDB_dbi entity_type_idx, std::string_view
 double document_length(const Txn& txn, MDB_dbi entities, std::string_view id) {
   auto record = read_entity(txn, entities, id);
   if (!record) return 1.0;
-  size_t n = entity_store::tokenize(record->display_name).size() + entity_store::tokenize(record->id).size();
+  size_t n = entity_store::count_tokens(record->display_name) + entity_store::count_tokens(record->id);
   return n == 0 ? 1.0 : static_cast<double>(n);
 }
 
