@@ -369,6 +369,30 @@ bool LmdbBackend::insert_claim(Claim claim) {
   return true;
 }
 
+Result<LmdbBackend::WrittenChunk> LmdbBackend::write_claim_chunk(Txn& txn, const std::vector<const Claim*>& claims,
+                                                                   const char* stderr_prefix) {
+  const bool counters = !bulk_load_mode();
+  WrittenChunk out;
+  out.next_seq = allocate_seq_base(txn);
+  std::unordered_set<std::string_view> taken;
+  taken.reserve(claims.size());
+  ChunkWriter writer(dbs_, counters);
+  for (const Claim* c : claims) {
+    if (!taken.insert(c->claim_id).second || stored_id(txn, dbs_.claim_id_idx, c->claim_id)) continue;
+    auto value = prepare(*c, counters);
+    if (!value) {
+      std::fprintf(stderr, "%s write_claim failed: %s\n", stderr_prefix, value.error().display().c_str());
+      continue;  // the next claim takes the same number
+    }
+    writer.add(*c, out.next_seq++, std::move(*value));
+    out.stored.push_back(c);
+  }
+  if (out.stored.empty()) return out;
+  if (auto r = writer.write(txn); !r) return fail(r.error());
+  if (auto r = store_next_seq(txn, out.next_seq); !r) return fail(r.error());
+  return out;
+}
+
 uint64_t LmdbBackend::insert_claims_batch(std::vector<Claim> claims) {
   MDB_env* e = env();
   // The first occurrence of each claim id wins.
@@ -381,7 +405,6 @@ uint64_t LmdbBackend::insert_claims_batch(std::vector<Claim> claims) {
       if (seen.insert(c.claim_id).second) unique.push_back(&c);
   }
 
-  const bool counters = !bulk_load_mode();
   uint64_t total = 0;
   for (size_t begin = 0; begin < unique.size(); begin += kBatchChunk) {
     const size_t end = std::min(unique.size(), begin + kBatchChunk);
@@ -390,43 +413,23 @@ uint64_t LmdbBackend::insert_claims_batch(std::vector<Claim> claims) {
       std::fprintf(stderr, "[zorlet-store] write_txn failed: %s (map_full? check map_size)\n", lmdb_text(rc).c_str());
       return total;
     }
-    std::vector<const Claim*> fresh;
-    fresh.reserve(end - begin);
-    for (size_t i = begin; i < end; ++i)
-      if (!stored_id(txn, dbs_.claim_id_idx, unique[i]->claim_id)) fresh.push_back(unique[i]);
-    if (fresh.empty()) continue;
-
-    uint64_t s = allocate_seq_base(txn);
-    ChunkWriter writer(dbs_, counters);
-    std::vector<const Claim*> stored;
-    stored.reserve(fresh.size());
-    for (const Claim* c : fresh) {
-      auto value = prepare(*c, counters);
-      if (!value) {
-        std::fprintf(stderr, "[zorlet-store] write_claim failed: %s\n", value.error().display().c_str());
-        continue;  // the next claim takes the same number
-      }
-      writer.add(*c, s++, std::move(*value));
-      stored.push_back(c);
-    }
-    if (stored.empty()) continue;
-
+    std::vector<const Claim*> chunk(unique.begin() + begin, unique.begin() + end);
     // Past the size checks only the transaction itself can fail (a full map,
     // an I/O error); LMDB then refuses the commit, so report it as one.
-    auto written = writer.write(txn);
-    if (written) written = store_next_seq(txn, s);
+    auto written = write_claim_chunk(txn, chunk, "[zorlet-store]");
     if (!written) {
       std::fprintf(stderr, "[zorlet-store] commit failed: %s (map_full? check map_size)\n",
                    written.error().display().c_str());
       return total;
     }
+    if (written->stored.empty()) continue;
     if (int rc = txn.commit(); rc != MDB_SUCCESS) {
       std::fprintf(stderr, "[zorlet-store] commit failed: %s (map_full? check map_size)\n", lmdb_text(rc).c_str());
       return total;
     }
-    set_next_seq(s);
-    for (const Claim* c : stored) apply_alias_predicate(*c);
-    total += stored.size();
+    set_next_seq(written->next_seq);
+    for (const Claim* c : written->stored) apply_alias_predicate(*c);
+    total += written->stored.size();
   }
   return total;
 }
