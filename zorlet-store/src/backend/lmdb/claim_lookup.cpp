@@ -104,11 +104,7 @@ void LmdbBackend::apply_tombstone_overlay(Claim& claim) const {
   if (view_.is_tombstoned(claim.claim_id)) claim.status = ClaimStatus::Tombstoned;
 }
 
-std::vector<Claim> LmdbBackend::claims_by_str_index(MDB_dbi dbi, const std::string& key) {
-  MDB_env* e = env();
-  Txn txn = begin_read(e);
-  if (!txn) return {};
-  const std::vector<uint64_t> seqs = dup_seqs(txn, dbi, key);
+std::vector<Claim> LmdbBackend::visible_claims(const Txn& txn, const std::vector<uint64_t>& seqs) const {
   std::vector<Claim> out;
   out.reserve(seqs.size());
   for (uint64_t seq : seqs) {
@@ -118,6 +114,14 @@ std::vector<Claim> LmdbBackend::claims_by_str_index(MDB_dbi dbi, const std::stri
     out.push_back(std::move(*c));
   }
   return out;
+}
+
+std::vector<Claim> LmdbBackend::claims_by_str_index(MDB_dbi dbi, const std::string& key) {
+  MDB_env* e = env();
+  Txn txn = begin_read(e);
+  if (!txn) return {};
+  const std::vector<uint64_t> seqs = dup_seqs(txn, dbi, key);
+  return visible_claims(txn, seqs);
 }
 
 // ---- Lookups ----
@@ -261,15 +265,7 @@ std::vector<Claim> LmdbBackend::claims_in_range(int64_t min_ts, int64_t max_ts) 
   if (min_ts < 0) walk(min_ts, std::min<int64_t>(max_ts, -1));
   if (max_ts >= 0) walk(std::max<int64_t>(min_ts, 0), max_ts);
 
-  std::vector<Claim> out;
-  out.reserve(seqs.size());
-  for (uint64_t seq : seqs) {
-    auto c = load_claim(txn, seq);
-    if (!c || !view_.visible(c->claim_id, c->ns)) continue;
-    apply_tombstone_overlay(*c);
-    out.push_back(std::move(*c));
-  }
-  return out;
+  return visible_claims(txn, seqs);
 }
 
 std::vector<std::string> LmdbBackend::get_claim_provenance_chain(const std::string& claim_id) {

@@ -173,6 +173,8 @@ class LmdbBackend final : public StorageBackend {
   std::vector<Claim> claims_for_entities(const Txn& txn, const StringSet& ids) const;
   std::optional<codec::ClaimSummary> load_summary_by_seq(const Txn& txn, uint64_t seq) const;
   std::vector<Claim> claims_by_str_index(MDB_dbi dbi, const std::string& key);
+  // The claims of `seqs` that pass the visibility rule, with the overlay, in order.
+  std::vector<Claim> visible_claims(const Txn& txn, const std::vector<uint64_t>& seqs) const;
   // Tombstoned claims show as Tombstoned in every returned copy.
   void apply_tombstone_overlay(Claim& claim) const;
   // Normalise, then the read-only find of the alias groups.
