@@ -74,7 +74,7 @@ class Claim:
 
 def entity_table():
     table = {}
-    for g in GENES:
+    for g in GENES + [f"ZNF{i}" for i in range(100, 700)]:
         table[g.lower()] = ("gene", g, '{"hgnc": "%s"}' % g)
     for d in DISEASES:
         table[d.replace(" ", "_")] = ("disease", d.title(), "{}")
@@ -85,7 +85,7 @@ def entity_table():
 
 def claim_rows(entities, n, rng):
     ids = list(entities)
-    weights = [1.0 / (i + 1) for i in range(len(ids))]
+    weights = [1.0 / (i + 1) ** 0.9 for i in range(len(ids))]
     rows = []
     t0 = 1_700_000_000
     for i in range(n):
@@ -112,8 +112,8 @@ def main():
         print(f"Loaded {loaded} claims about {len(entities)} entities in {took:.2f}s into {STORE}/")
 
         # Claim objects, one at a time: an alias and a claim with payload data.
-        store.insert_claim(Claim("clm-alias-1", "cnt-alias-1", Entity("tp53", "gene"),
-                                 Predicate("same_as", "alias"), Entity("p53", "gene"), 0.99, 1_800_000_000,
+        store.insert_claim(Claim("clm-alias-1", "cnt-alias-1", Entity("tp53", "gene", "TP53"),
+                                 Predicate("same_as", "alias"), Entity("p53", "gene", "p53"), 0.99, 1_800_000_000,
                                  Provenance("database", "hgnc:11998")))
         print(f"Total claims: {store.count_claims()}")
 
@@ -135,7 +135,7 @@ def main():
                                                       ("activates", "inhibits"): "inhibits"},
                                      {"activates": "inhibits", "inhibits": "activates"}, 10, 2, 100000)
         print("predict_causal('egfr')[:3]:", preds[:3])
-        print("path_exists('gefitinib', 'sepsis'):", store.path_exists("gefitinib", "sepsis"))
+        print("path_exists('gefitinib', 'sepsis', 2):", store.path_exists("gefitinib", "sepsis", 2))
         top = sorted(store.compute_betweenness_centrality().items(), key=lambda kv: -kv[1])[:3]
         print("betweenness (top 3):", [(k, round(v, 4)) for k, v in top])
 

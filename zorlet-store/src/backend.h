@@ -103,6 +103,12 @@ struct ViewState {
   bool filters_off() const { return namespace_filter.empty() && tombstoned_ids.empty(); }
 };
 
+// Appends to `base` the inverse claims derived from it for the canonical id:
+// for each claim whose object is exactly `canonical` and whose predicate has
+// an inverse, a claim "inv:{id}" with subject and object swapped, the inverse
+// predicate and method "inverse_derived", unless that triple is already known.
+void append_inverse_claims(std::vector<Claim>& base, const std::string& canonical);
+
 class StorageBackend {
  public:
   virtual ~StorageBackend() = default;

@@ -221,24 +221,7 @@ std::vector<Claim> LmdbBackend::claims_for_with_inverse(const std::string& entit
   std::vector<Claim> base = claims_for(entity_id, predicate_type, source_type, min_confidence, 0);
   if (!include_inverse) return base;
   const std::string canonical = resolve_id(entity_id);
-  using Triple = std::tuple<std::string, std::string, std::string>;
-  std::set<Triple> known;
-  for (const Claim& c : base) known.emplace(c.subject.id, c.predicate.id, c.object.id);
-
-  std::vector<Claim> derived;
-  for (const Claim& c : base) {
-    if (c.object.id != canonical) continue;
-    auto inverse = zorlet_core::vocabulary::inverse_predicate(c.predicate.id);
-    if (!inverse) continue;
-    if (!known.emplace(canonical, std::string(*inverse), c.subject.id).second) continue;
-    Claim d = c;
-    d.claim_id = "inv:" + c.claim_id;
-    std::swap(d.subject, d.object);
-    d.predicate.id = std::string(*inverse);
-    d.provenance.method = "inverse_derived";
-    derived.push_back(std::move(d));
-  }
-  base.insert(base.end(), std::make_move_iterator(derived.begin()), std::make_move_iterator(derived.end()));
+  append_inverse_claims(base, canonical);
   return base;
 }
 

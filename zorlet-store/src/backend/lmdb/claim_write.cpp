@@ -39,6 +39,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <numeric>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "backend/lmdb/lmdb_backend.h"
@@ -104,9 +106,50 @@ Result<void> check_sizes(const Claim& c, bool counters) {
 struct Entry {
   std::string_view key;
   std::string_view value;
-  bool operator<(const Entry& o) const { return key != o.key ? key < o.key : value < o.value; }
   bool operator==(const Entry& o) const = default;
 };
+
+// Items of a chunk listed in byte order of their keys: `order` holds item
+// positions, items with equal keys in their original order, and the items of
+// the r-th distinct key are order[runs[r]] .. order[runs[r + 1] - 1].
+struct KeyRuns {
+  std::vector<uint32_t> order;
+  std::vector<uint32_t> runs;
+};
+
+// Chunks repeat keys heavily (a predicate, a namespace, a popular entity), so
+// distinct keys are found by hashing and only they are sorted; a counting
+// pass then places the items.
+template <class KeyOf>
+KeyRuns key_runs(size_t n, KeyOf key_of) {
+  if (n == 1) return {{0}, {0, 1}};  // single-claim writes skip the hashing
+  std::unordered_map<std::string_view, uint32_t> group_of;
+  group_of.reserve(n);
+  std::vector<uint32_t> group(n);
+  std::vector<std::string_view> keys;
+  for (size_t i = 0; i < n; ++i) {
+    auto [it, fresh] = group_of.try_emplace(key_of(i), static_cast<uint32_t>(keys.size()));
+    if (fresh) keys.push_back(it->first);
+    group[i] = it->second;
+  }
+  std::vector<uint32_t> by_key(keys.size());
+  std::iota(by_key.begin(), by_key.end(), 0u);
+  std::sort(by_key.begin(), by_key.end(), [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
+  std::vector<uint32_t> size(keys.size(), 0), slot(keys.size());
+  for (uint32_t g : group) ++size[g];
+  KeyRuns out;
+  out.runs.reserve(keys.size() + 1);
+  uint32_t next = 0;
+  for (uint32_t g : by_key) {
+    out.runs.push_back(next);
+    slot[g] = next;
+    next += size[g];
+  }
+  out.runs.push_back(next);
+  out.order.resize(n);
+  for (size_t i = 0; i < n; ++i) out.order[slot[group[i]]++] = static_cast<uint32_t>(i);
+  return out;
+}
 
 struct ConfAdd {
   std::string_view key;
@@ -164,10 +207,10 @@ class ChunkWriter {
     if (auto r = put_sorted(txn, dbs_.claim_id_idx, claim_id_, "put claim_id_idx"); !r) return r;
     if (auto r = put_sorted(txn, dbs_.content_id_idx, content_, "put content_id_idx"); !r) return r;
     if (auto r = put_sorted(txn, dbs_.entity_claims_idx, entity_, "put entity_claims_idx"); !r) return r;
-    if (auto r = put_sorted(txn, dbs_.adjacency_idx, adjacency_, "put adjacency_idx"); !r) return r;
+    if (auto r = put_sorted(txn, dbs_.adjacency_idx, adjacency_, "put adjacency_idx", true); !r) return r;
     // A missing causal edge is tolerated; a transaction broken by a failed
     // put still fails at the next database.
-    (void)put_sorted(txn, dbs_.causal_adj, causal_, "put causal_adj");
+    (void)put_sorted(txn, dbs_.causal_adj, causal_, "put causal_adj", true);
     if (auto r = put_sorted(txn, dbs_.timestamp_idx, timestamp_, "put timestamp_idx"); !r) return r;
     if (auto r = put_sorted(txn, dbs_.source_idx, source_, "put source_idx"); !r) return r;
     if (auto r = put_sorted(txn, dbs_.predicate_idx, predicate_, "put predicate_idx"); !r) return r;
@@ -201,60 +244,68 @@ class ChunkWriter {
     return {};
   }
 
-  static Result<void> put_sorted(Txn& txn, MDB_dbi dbi, std::vector<Entry>& entries, std::string_view context) {
+  // Entries in key order. The sequence-valued indexes receive each key's
+  // values in claim order, which is ascending sequence order already; the
+  // entity-valued ones (adjacency, causal edges) sort and drop repeats.
+  static Result<void> put_sorted(Txn& txn, MDB_dbi dbi, std::vector<Entry>& entries, std::string_view context,
+                                 bool sort_values = false) {
     if (entries.empty()) return {};
-    std::sort(entries.begin(), entries.end());
-    entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+    const KeyRuns k = key_runs(entries.size(), [&](size_t i) { return entries[i].key; });
+    std::vector<Entry> ordered;
+    ordered.reserve(entries.size());
+    for (uint32_t i : k.order) ordered.push_back(entries[i]);
+    if (sort_values) {
+      for (size_t r = 0; r + 1 < k.runs.size(); ++r)
+        std::sort(ordered.begin() + k.runs[r], ordered.begin() + k.runs[r + 1],
+                  [](const Entry& a, const Entry& b) { return a.value < b.value; });
+      ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
+    }
     Cursor cur;
     if (int rc = Cursor::open(txn, dbi, cur); rc != MDB_SUCCESS) return fail(context, lmdb_text(rc));
-    for (const Entry& e : entries)
+    for (const Entry& e : ordered)
       if (int rc = cur.put(e.key, e.value); rc != MDB_SUCCESS) return fail(context, lmdb_text(rc));
     return {};
   }
 
   // Plain counters: each key gains the number of times it was listed.
-  static Result<void> add_counts(Txn& txn, MDB_dbi dbi, std::vector<std::string_view>& keys) {
+  static Result<void> add_counts(Txn& txn, MDB_dbi dbi, const std::vector<std::string_view>& keys) {
     if (keys.empty()) return {};
-    std::sort(keys.begin(), keys.end());
+    const KeyRuns k = key_runs(keys.size(), [&](size_t i) { return keys[i]; });
     Cursor cur;
     if (int rc = Cursor::open(txn, dbi, cur); rc != MDB_SUCCESS) return fail("get counter", lmdb_text(rc));
-    for (size_t i = 0; i < keys.size();) {
-      size_t j = i;
-      while (j < keys.size() && keys[j] == keys[i]) ++j;
-      std::string_view k = keys[i], v;
-      int rc = cur.get(MDB_SET_KEY, k, v);
+    for (size_t r = 0; r + 1 < k.runs.size(); ++r) {
+      const std::string_view key = keys[k.order[k.runs[r]]];
+      std::string_view found = key, v;
+      int rc = cur.get(MDB_SET_KEY, found, v);
       if (rc != MDB_SUCCESS && rc != MDB_NOTFOUND) return fail("get counter", lmdb_text(rc));
       uint64_t count = rc == MDB_SUCCESS ? codec::decode_count(v).value_or(0) : 0;
-      auto bytes = codec::encode_count(count + (j - i));
-      if (int prc = cur.put(keys[i], codec::view(bytes)); prc != MDB_SUCCESS)
-        return fail("put counter", lmdb_text(prc));
-      i = j;
+      auto bytes = codec::encode_count(count + (k.runs[r + 1] - k.runs[r]));
+      if (int prc = cur.put(key, codec::view(bytes)); prc != MDB_SUCCESS) return fail("put counter", lmdb_text(prc));
     }
     return {};
   }
 
-  // Confidence counters: the stable sort keeps claim order within a key, so
-  // the sum is built in the same order as claim-by-claim updates build it.
-  static Result<void> add_conf(Txn& txn, MDB_dbi dbi, std::vector<ConfAdd>& adds) {
+  // Confidence counters: within a key the additions keep claim order, so the
+  // sum is built exactly as claim-by-claim updates build it.
+  static Result<void> add_conf(Txn& txn, MDB_dbi dbi, const std::vector<ConfAdd>& adds) {
     if (adds.empty()) return {};
-    std::stable_sort(adds.begin(), adds.end(), [](const ConfAdd& a, const ConfAdd& b) { return a.key < b.key; });
+    const KeyRuns k = key_runs(adds.size(), [&](size_t i) { return adds[i].key; });
     Cursor cur;
     if (int rc = Cursor::open(txn, dbi, cur); rc != MDB_SUCCESS) return fail("get conf counter", lmdb_text(rc));
-    for (size_t i = 0; i < adds.size();) {
-      std::string_view k = adds[i].key, v;
-      int rc = cur.get(MDB_SET_KEY, k, v);
+    for (size_t r = 0; r + 1 < k.runs.size(); ++r) {
+      const std::string_view key = adds[k.order[k.runs[r]]].key;
+      std::string_view found = key, v;
+      int rc = cur.get(MDB_SET_KEY, found, v);
       if (rc != MDB_SUCCESS && rc != MDB_NOTFOUND) return fail("get conf counter", lmdb_text(rc));
       codec::ConfCounter total;
       if (rc == MDB_SUCCESS) total = codec::decode_conf(v).value_or(codec::ConfCounter{});
-      size_t j = i;
-      for (; j < adds.size() && adds[j].key == adds[i].key; ++j) {
+      for (uint32_t i = k.runs[r]; i < k.runs[r + 1]; ++i) {
         total.count += 1;
-        total.sum += adds[j].confidence;
+        total.sum += adds[k.order[i]].confidence;
       }
       auto bytes = codec::encode_conf(total);
-      if (int prc = cur.put(adds[i].key, codec::view(bytes)); prc != MDB_SUCCESS)
+      if (int prc = cur.put(key, codec::view(bytes)); prc != MDB_SUCCESS)
         return fail("put conf counter", lmdb_text(prc));
-      i = j;
     }
     return {};
   }
@@ -318,6 +369,30 @@ bool LmdbBackend::insert_claim(Claim claim) {
   return true;
 }
 
+Result<LmdbBackend::WrittenChunk> LmdbBackend::write_claim_chunk(Txn& txn, const std::vector<const Claim*>& claims,
+                                                                   const char* stderr_prefix) {
+  const bool counters = !bulk_load_mode();
+  WrittenChunk out;
+  out.next_seq = allocate_seq_base(txn);
+  std::unordered_set<std::string_view> taken;
+  taken.reserve(claims.size());
+  ChunkWriter writer(dbs_, counters);
+  for (const Claim* c : claims) {
+    if (!taken.insert(c->claim_id).second || stored_id(txn, dbs_.claim_id_idx, c->claim_id)) continue;
+    auto value = prepare(*c, counters);
+    if (!value) {
+      std::fprintf(stderr, "%s write_claim failed: %s\n", stderr_prefix, value.error().display().c_str());
+      continue;  // the next claim takes the same number
+    }
+    writer.add(*c, out.next_seq++, std::move(*value));
+    out.stored.push_back(c);
+  }
+  if (out.stored.empty()) return out;
+  if (auto r = writer.write(txn); !r) return fail(r.error());
+  if (auto r = store_next_seq(txn, out.next_seq); !r) return fail(r.error());
+  return out;
+}
+
 uint64_t LmdbBackend::insert_claims_batch(std::vector<Claim> claims) {
   MDB_env* e = env();
   // The first occurrence of each claim id wins.
@@ -330,7 +405,6 @@ uint64_t LmdbBackend::insert_claims_batch(std::vector<Claim> claims) {
       if (seen.insert(c.claim_id).second) unique.push_back(&c);
   }
 
-  const bool counters = !bulk_load_mode();
   uint64_t total = 0;
   for (size_t begin = 0; begin < unique.size(); begin += kBatchChunk) {
     const size_t end = std::min(unique.size(), begin + kBatchChunk);
@@ -339,43 +413,23 @@ uint64_t LmdbBackend::insert_claims_batch(std::vector<Claim> claims) {
       std::fprintf(stderr, "[zorlet-store] write_txn failed: %s (map_full? check map_size)\n", lmdb_text(rc).c_str());
       return total;
     }
-    std::vector<const Claim*> fresh;
-    fresh.reserve(end - begin);
-    for (size_t i = begin; i < end; ++i)
-      if (!stored_id(txn, dbs_.claim_id_idx, unique[i]->claim_id)) fresh.push_back(unique[i]);
-    if (fresh.empty()) continue;
-
-    uint64_t s = allocate_seq_base(txn);
-    ChunkWriter writer(dbs_, counters);
-    std::vector<const Claim*> stored;
-    stored.reserve(fresh.size());
-    for (const Claim* c : fresh) {
-      auto value = prepare(*c, counters);
-      if (!value) {
-        std::fprintf(stderr, "[zorlet-store] write_claim failed: %s\n", value.error().display().c_str());
-        continue;  // the next claim takes the same number
-      }
-      writer.add(*c, s++, std::move(*value));
-      stored.push_back(c);
-    }
-    if (stored.empty()) continue;
-
+    std::vector<const Claim*> chunk(unique.begin() + begin, unique.begin() + end);
     // Past the size checks only the transaction itself can fail (a full map,
     // an I/O error); LMDB then refuses the commit, so report it as one.
-    auto written = writer.write(txn);
-    if (written) written = store_next_seq(txn, s);
+    auto written = write_claim_chunk(txn, chunk, "[zorlet-store]");
     if (!written) {
       std::fprintf(stderr, "[zorlet-store] commit failed: %s (map_full? check map_size)\n",
                    written.error().display().c_str());
       return total;
     }
+    if (written->stored.empty()) continue;
     if (int rc = txn.commit(); rc != MDB_SUCCESS) {
       std::fprintf(stderr, "[zorlet-store] commit failed: %s (map_full? check map_size)\n", lmdb_text(rc).c_str());
       return total;
     }
-    set_next_seq(s);
-    for (const Claim* c : stored) apply_alias_predicate(*c);
-    total += stored.size();
+    set_next_seq(written->next_seq);
+    for (const Claim* c : written->stored) apply_alias_predicate(*c);
+    total += written->stored.size();
   }
   return total;
 }

@@ -181,48 +181,6 @@ std::string payload_text(const Claim& c) {
 
 // ---------------------------------------------------------------- reading
 
-// Whether `s` is well-formed UTF-8: no overlong forms, no surrogates, nothing
-// above U+10FFFF.
-bool valid_utf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* end = p + s.size();
-  while (p < end) {
-    // Eight ASCII bytes at a time: identifiers are mostly ASCII.
-    while (end - p >= 8) {
-      uint64_t chunk;
-      std::memcpy(&chunk, p, 8);
-      if (chunk & 0x8080808080808080ULL) break;
-      p += 8;
-    }
-    if (p == end) break;
-    unsigned char c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    int extra;
-    unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      if (c == 0xE0) lo = 0xA0;  // overlong
-      if (c == 0xED) hi = 0x9F;  // surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      if (c == 0xF0) lo = 0x90;  // overlong
-      if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
-    } else {
-      return false;
-    }
-    if (end - p <= extra) return false;
-    if (p[1] < lo || p[1] > hi) return false;
-    for (int i = 2; i <= extra; ++i)
-      if ((p[i] & 0xC0) != 0x80) return false;
-    p += extra + 1;
-  }
-  return true;
-}
 
 // A cursor over encoded bytes. Every read either succeeds or records the
 // first error and fails; the decode functions chain reads with &&.
@@ -813,6 +771,49 @@ std::string composite(std::string_view a, std::string_view b, std::string_view c
   out.append(b).push_back(kSep);
   out.append(c);
   return out;
+}
+
+// Whether `s` is well-formed UTF-8: no overlong forms, no surrogates, nothing
+// above U+10FFFF.
+bool valid_utf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* end = p + s.size();
+  while (p < end) {
+    // Eight ASCII bytes at a time: identifiers are mostly ASCII.
+    while (end - p >= 8) {
+      uint64_t chunk;
+      std::memcpy(&chunk, p, 8);
+      if (chunk & 0x8080808080808080ULL) break;
+      p += 8;
+    }
+    if (p == end) break;
+    unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    int extra;
+    unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2;
+      if (c == 0xE0) lo = 0xA0;  // overlong
+      if (c == 0xED) hi = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3;
+      if (c == 0xF0) lo = 0x90;  // overlong
+      if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+    } else {
+      return false;
+    }
+    if (end - p <= extra) return false;
+    if (p[1] < lo || p[1] > hi) return false;
+    for (int i = 2; i <= extra; ++i)
+      if ((p[i] & 0xC0) != 0x80) return false;
+    p += extra + 1;
+  }
+  return true;
 }
 
 }  // namespace zorlet_store::backend::lmdb::codec

@@ -123,6 +123,10 @@ inline std::string_view view(const std::array<char, 16>& a) { return {a.data(), 
 std::array<char, 8> encode_u64_le(uint64_t v);                // "next_seq"
 std::array<char, 4> encode_u32_le(uint32_t v);                // "schema_version"
 
+// Well-formed UTF-8 (no overlong forms, no surrogates, nothing above
+// U+10FFFF): what "decodes as a string" means for keys and index values.
+bool valid_utf8(std::string_view s);
+
 // Longest prefix of at most `max_bytes` that ends on a UTF-8 character boundary.
 std::string_view cut_utf8(std::string_view text, size_t max_bytes);
 

@@ -20,46 +20,12 @@ namespace zorlet_store::backend::lmdb {
 using zorlet_core::types::EntityData;
 using zorlet_core::types::to_summary;
 
+using codec::valid_utf8;
+
 namespace {
 
 constexpr size_t kMaxTokenBytes = 490;
 
-// Well-formed UTF-8: the test for "decodes as a string" of keys and values.
-bool valid_utf8(std::string_view s) {
-  size_t i = 0, n = s.size();
-  while (i < n) {
-    auto c = static_cast<uint8_t>(s[i]);
-    size_t len;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > n) return false;
-    for (size_t k = 1; k < len; ++k) {
-      auto cc = static_cast<uint8_t>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-        (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-      return false;
-    i += len;
-  }
-  return true;
-}
 
 std::optional<EntityData> read_entity(const Txn& txn, MDB_dbi dbi, std::string_view id) {
   if (!key_fits(id)) return std::nullopt;

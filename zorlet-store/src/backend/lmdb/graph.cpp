@@ -24,36 +24,6 @@ constexpr double kIndexedEdgeConfidence = 0.65;
 // Closures stop at this depth whatever the caller asks.
 constexpr uint64_t kMaxClosureDepth = 5;
 
-// Index values are ids written from UTF-8 text; anything else is skipped.
-bool is_utf8(std::string_view s) {
-  size_t i = 0;
-  const size_t n = s.size();
-  while (i < n) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t len;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0) len = 2, cp = c & 0x1F;
-    else if ((c & 0xF0) == 0xE0) len = 3, cp = c & 0x0F;
-    else if ((c & 0xF8) == 0xF0) len = 4, cp = c & 0x07;
-    else return false;
-    if (i + len > n) return false;
-    for (size_t k = 1; k < len; ++k) {
-      auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += len;
-  }
-  return true;
-}
 
 // Calls `visit(value)` for each duplicate under `key`, in ascending byte order.
 template <class Visit>
@@ -67,7 +37,7 @@ void for_each_value(const Txn& txn, MDB_dbi dbi, std::string_view key, Visit&& v
 StringSet neighbors_in(const Txn& txn, MDB_dbi adjacency, std::string_view id) {
   StringSet out;
   for_each_value(txn, adjacency, id, [&](std::string_view v) {
-    if (is_utf8(v)) out.emplace(v);
+    if (codec::valid_utf8(v)) out.emplace(v);
   });
   return out;
 }
@@ -98,10 +68,10 @@ AdjacencyMap LmdbBackend::get_adjacency_list() {
   for (int rc = cursor.get(MDB_FIRST, key, value); rc == MDB_SUCCESS; rc = cursor.get(MDB_NEXT, key, value)) {
     if (current_key.data() == nullptr || key != current_key) {
       current_key = key;
-      current_valid = is_utf8(key);
+      current_valid = codec::valid_utf8(key);
       current = nullptr;
     }
-    if (!current_valid || !is_utf8(value)) continue;
+    if (!current_valid || !codec::valid_utf8(value)) continue;
     if (!current) current = &graph[std::string(key)];
     current->emplace(value);
   }
@@ -173,7 +143,7 @@ std::vector<CausalEdge> indexed_causal_edges(const Txn& txn, MDB_dbi causal_adj,
   for (const auto& p : predicates) {
     std::string key = codec::composite(id, p);
     for_each_value(txn, causal_adj, key, [&](std::string_view target) {
-      if (is_utf8(target)) edges.push_back({std::string(target), p, kIndexedEdgeConfidence});
+      if (codec::valid_utf8(target)) edges.push_back({std::string(target), p, kIndexedEdgeConfidence});
     });
   }
   return edges;

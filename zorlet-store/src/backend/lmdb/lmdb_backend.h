@@ -141,6 +141,18 @@ class LmdbBackend final : public StorageBackend {
   Result<void> flush_in_memory_state();
   // Writes every entry of one claim under `seq` inside `txn`.
   Result<void> write_claim_to_txn(Txn& txn, uint64_t seq, const Claim& claim);
+  // Writes, inside `txn`, every claim of the run whose id is neither stored
+  // nor taken by an earlier claim of the run, under consecutive numbers from
+  // the first free one, database by database in key order, and records the
+  // advanced "next_seq". A claim that cannot be written is reported on
+  // standard error after `stderr_prefix` and skipped. The caller commits and
+  // then calls set_next_seq(next_seq).
+  struct WrittenChunk {
+    std::vector<const Claim*> stored;
+    uint64_t next_seq = 0;
+  };
+  Result<WrittenChunk> write_claim_chunk(Txn& txn, const std::vector<const Claim*>& claims,
+                                         const char* stderr_prefix);
   // "same_as" unites, "not_same_as" splits; runs after the commit.
   void apply_alias_predicate(const Claim& claim);
   // The first free sequence number as seen by `txn`: the larger of the

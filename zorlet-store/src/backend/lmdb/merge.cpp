@@ -128,23 +128,14 @@ Result<uint64_t> LmdbBackend::merge_from(const std::string& source_path) {
     if (!batch.empty()) {
       Txn txn;
       if (int rc = Txn::begin(target, true, txn); rc != MDB_SUCCESS) return fail("begin_write target", lmdb_text(rc));
-      uint64_t seq = allocate_seq_base(txn);
-      uint64_t written = 0;
-      for (const Claim& claim : batch) {
-        std::string_view existing;
-        if (key_fits(claim.claim_id) && txn.get(dbs_.claim_id_idx, claim.claim_id, existing) == MDB_SUCCESS) continue;
-        if (auto r = write_claim_to_txn(txn, seq, claim); !r) {
-          std::fprintf(stderr, "[merge_from] write_claim failed: %s\n", r.error().display().c_str());
-          continue;
-        }
-        ++seq;
-        ++written;
-      }
-      if (written > 0)
-        if (auto r = store_next_seq(txn, seq); !r) return fail(r.error());
+      std::vector<const Claim*> run;
+      run.reserve(batch.size());
+      for (const Claim& claim : batch) run.push_back(&claim);
+      auto written = write_claim_chunk(txn, run, "[merge_from]");
+      if (!written) return fail(written.error());
       if (int rc = txn.commit(); rc != MDB_SUCCESS) return fail("commit merge", lmdb_text(rc));
-      set_next_seq(seq);
-      merged += written;
+      set_next_seq(written->next_seq);
+      merged += written->stored.size();
       // Alias claims apply again even when the claim itself was already
       // here: uniting a group with itself changes nothing.
       for (const Claim& claim : batch) apply_alias_predicate(claim);
