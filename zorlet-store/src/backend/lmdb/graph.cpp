@@ -90,7 +90,11 @@ std::vector<std::pair<Claim, uint64_t>> LmdbBackend::bfs_claims(const std::strin
   StringSet frontier = std::move(group);
   for (uint64_t depth = 1; !frontier.empty(); ++depth) {
     StringSet next;
-    for (Claim& claim : claims_for_entities(txn, frontier)) {
+    std::vector<Claim> level = claims_for_entities(txn, frontier);
+    // Grown once per level: a deep search can collect hundreds of thousands
+    // of claims, and every regrowth would move all of them.
+    result.reserve(result.size() + level.size());
+    for (Claim& claim : level) {
       // Hidden claims neither appear nor carry the search further.
       if (!view().visible(claim.claim_id, claim.ns)) continue;
       apply_tombstone_overlay(claim);
