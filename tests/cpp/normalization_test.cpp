@@ -102,7 +102,9 @@ TEST(NormalizeEntityId, AsciiShortcutAgreesWithTheUnicodePath) {
     EXPECT_EQ(normalize_entity_id(s), normalize_entity_id(s + "\u200B")) << static_cast<int>(s[0]);
     EXPECT_EQ(to_lower_full(s) + "é", to_lower_full(s + "É"));
     // Separators that ICU itself classifies as White_Space are exactly \t..\r and space.
-    if (s.size() == 1) EXPECT_EQ(normalize_entity_id("a" + s + "b") == "a b", u_isUWhiteSpace(s[0]) != 0) << int(s[0]);
+    if (s.size() == 1) {
+      EXPECT_EQ(normalize_entity_id("a" + s + "b") == "a b", u_isUWhiteSpace(s[0]) != 0) << int(s[0]);
+    }
   }
 }
 
