@@ -63,7 +63,7 @@ Result<EnvPtr> open_environment(const std::string& path, const EnvSettings& sett
     if (it->second.closing)
       return zorlet_core::errors::fail(context, "database is in a closing phase, you can't open it at the same time");
     if (auto shared = it->second.env.lock()) {
-      if (!(it->second.settings == settings))
+      if (!it->second.settings.shareable_with(settings))
         return zorlet_core::errors::fail(context, "an environment is already opened with different options");
       return shared;
     }

@@ -35,6 +35,14 @@ struct EnvSettings {
   unsigned max_dbs = 32;
   unsigned flags = 0;
   bool operator==(const EnvSettings&) const = default;
+  // Whether an open environment made with `this` can serve an open asking for
+  // `other`. The map size is derived from the data file at open time, so two
+  // opens of one kind may compute different sizes after the file grew; the
+  // environment already open keeps its own.
+  bool shareable_with(const EnvSettings& other) const {
+    return kind == other.kind && max_readers == other.max_readers && max_dbs == other.max_dbs &&
+           flags == other.flags;
+  }
 };
 
 // One open LMDB environment. LMDB must never be opened twice on one
