@@ -15,5 +15,7 @@ SUPP="$BUILD/lsan.supp"
 printf 'leak:libpython\nleak:_PyObject\nleak:PyObject_Malloc\nleak:python3\nleak:_multiprocessing\nleak:libicu\n' > "$SUPP"
 export LSAN_OPTIONS="suppressions=$PWD/$SUPP:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1"
+# The interpreter itself, not a wrapper script that would run under the sanitizers too.
+PY="$(python3 -c 'import sys; print(sys.executable)')"
 LD_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)" \
-  PYTHONPATH="$PWD/$BUILD" PYTHONMALLOC=malloc python3 -m pytest -q -p no:cacheprovider tests "$@"
+  PYTHONPATH="$PWD/$BUILD" PYTHONMALLOC=malloc "$PY" -m pytest -q -p no:cacheprovider tests "$@"
