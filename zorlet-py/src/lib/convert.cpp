@@ -351,24 +351,6 @@ PyObject* claim_to_dict(const Claim& c) {
   return d.release();
 }
 
-// Pauses Python's cycle collector while a result is built. Every object made
-// here is a fresh dict, list or str that cannot be part of a cycle, yet each
-// allocation counts towards the collector's thresholds: a list of 100000
-// claims would otherwise trigger full collections over an ever larger heap,
-// which costs more than building the dicts.
-class GcPause {
- public:
-  GcPause() : was_enabled_(PyGC_Disable()) {}
-  ~GcPause() {
-    if (was_enabled_) PyGC_Enable();
-  }
-  GcPause(const GcPause&) = delete;
-  GcPause& operator=(const GcPause&) = delete;
-
- private:
-  int was_enabled_;
-};
-
 PyObject* claims_to_list(const std::vector<Claim>& claims) {
   GcPause pause;
   PyRef list(PyList_New(static_cast<Py_ssize_t>(claims.size())));

@@ -115,6 +115,7 @@ PyObject* bfs_claims(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
   if (!conv::text(a[0], "entity_id", entity_id) || !conv::u64(a[1], "max_depth", max_depth)) return nullptr;
   return with_access(self, Access::Shared, [&](NativeStore& s) -> PyObject* {
     auto found = without_gil([&] { return s.be().bfs_claims(entity_id, max_depth); });
+    GcPause pause;
     return list_of(found, [](const auto& entry) { return tuple_of(claim_to_dict(entry.first), py_u64(entry.second)); });
   });
 }
