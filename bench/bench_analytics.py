@@ -96,7 +96,7 @@ def main():
         store = zorlet_native.NativeStore(path)
         for e in popular:
             store.upsert_entity(e, e.split(":")[0], e)
-        _, secs = timed(lambda: store.insert_claims_batch(claims))
+        _, secs, _ = timed(lambda: store.insert_claims_batch(claims))
         print(f"load (normal mode)            : {secs:8.2f} s")
         print("analytics queries:")
         report_queries(store, "counters", entities, pairs, gap_sets)
@@ -107,15 +107,15 @@ def main():
 
         bulk = zorlet_native.NativeStore(os.path.join(work, "bulk"))
         bulk.set_bulk_load_mode(True)
-        _, secs = timed(lambda: bulk.insert_claims_batch(claims))
+        _, secs, _ = timed(lambda: bulk.insert_claims_batch(claims))
         bulk.set_bulk_load_mode(False)
         print(f"load (bulk-load mode)         : {secs:8.2f} s")
-        _, secs = timed(bulk.rebuild_counters)
+        _, secs, _ = timed(bulk.rebuild_counters)
         print(f"rebuild_counters              : {secs:8.2f} s   ({n / secs:.0f} claims/s)")
         bulk.close()
 
         target = zorlet_native.NativeStore(os.path.join(work, "merged"))
-        merged, secs = timed(lambda: target.merge_from(path))
+        merged, secs, _ = timed(lambda: target.merge_from(path))
         print(f"merge_from into an empty store: {secs:8.2f} s   ({merged} claims, {merged / secs:.0f} claims/s)")
         target.close()
 
@@ -123,7 +123,7 @@ def main():
         sources = sorted({c.provenance.source_id for c in claims})
         purged = sum(store.purge_source(s) for s in sources[::3])
         before = os.path.getsize(os.path.join(path, "data.mdb"))
-        freed, secs = timed(store.compact)
+        freed, secs, _ = timed(store.compact)
         after = os.path.getsize(os.path.join(path, "data.mdb"))
         print(f"compact after purging {purged} claims: {secs:6.2f} s   ({freed}; "
               f"{before / 2**20:.1f} MiB -> {after / 2**20:.1f} MiB)")
