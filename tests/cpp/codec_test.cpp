@@ -351,7 +351,9 @@ TEST(ClaimValue, EnvelopeFailuresHaveTheirOwnContexts) {
     ASSERT_FALSE(claim.has_value()) << c.name;
     std::string text = claim.error().display();
     EXPECT_TRUE(text.starts_with(c.message)) << c.name << ": " << text;
-    if (c.message.ends_with(": ")) EXPECT_GT(text.size(), c.message.size()) << c.name << ": detail missing";
+    if (c.message.ends_with(": ")) {
+      EXPECT_GT(text.size(), c.message.size()) << c.name << ": detail missing";
+    }
   }
 }
 
