@@ -351,7 +351,9 @@ TEST(ClaimValue, EnvelopeFailuresHaveTheirOwnContexts) {
     ASSERT_FALSE(claim.has_value()) << c.name;
     std::string text = claim.error().display();
     EXPECT_TRUE(text.starts_with(c.message)) << c.name << ": " << text;
-    if (c.message.ends_with(": ")) EXPECT_GT(text.size(), c.message.size()) << c.name << ": detail missing";
+    if (c.message.ends_with(": ")) {
+      EXPECT_GT(text.size(), c.message.size()) << c.name << ": detail missing";
+    }
   }
 }
 
@@ -407,6 +409,47 @@ TEST(PayloadJson, ParseErrorNamesLineAndColumn) {
   ASSERT_FALSE(r.has_value());
   EXPECT_NE(r.error().find("line 2"), std::string::npos) << r.error();
   EXPECT_NE(r.error().find("column"), std::string::npos) << r.error();
+}
+
+// The JSON reader and writer recurse per level: nesting is bounded on both
+// sides so that a damaged store cannot exhaust the stack and every written
+// claim reads back.
+TEST(PayloadJson, NestingIsBoundedOnReadAndWrite) {
+  auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  auto with_text = [](const std::string& text) {
+    Bytes b = minimal_head();
+    b.str("paper").str("s").none().u64(0).none().none().none().none().none().u64(0);
+    b.none().u8(1).str("schema").str(text).u64(7).u32(0).str("").u64(0);
+    return b.b;
+  };
+  struct Case {
+    std::string text;
+    bool decodes;
+  };
+  const Case cases[] = {
+      {nested(2048), true},
+      {nested(2049), false},
+      {nested(200000), false},  // would overflow the stack if parsed
+      {"\"" + std::string(5000, '[') + "\"", true},  // brackets inside a string do not nest
+      {"[\"\\\"\", " + nested(2048) + "]", false},  // an escaped quote does not end the string early
+  };
+  for (const auto& c : cases) {
+    auto decoded = codec::decode_claim_record(with_text(c.text));
+    EXPECT_EQ(decoded.has_value(), c.decodes) << c.text.substr(0, 20) << " (" << c.text.size() << " bytes)";
+    if (!c.decodes) {
+      EXPECT_NE(decoded.error().find("nests deeper than 2048"), std::string::npos) << decoded.error();
+    }
+  }
+
+  Claim claim = minimal_claim();
+  claim.payload = Payload{"s", zorlet_core::json::parse(nested(2048)).value()};
+  auto ok = codec::encode_claim_value(claim);
+  ASSERT_TRUE(ok.has_value());
+  EXPECT_EQ(codec::decompress_claim(*ok).value(), claim);
+  claim.payload->data = zorlet_core::json::Json::array({claim.payload->data});
+  auto refused = codec::encode_claim_value(claim);
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error().display(), "ProvenanceError: serialize claim: payload data nests deeper than 2048 levels");
 }
 
 // ---------------------------------------------------------------- summaries

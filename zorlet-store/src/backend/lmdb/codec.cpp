@@ -39,6 +39,13 @@ using zorlet_core::types::StringMap;
 constexpr size_t kMaxClaimRecordBytes = size_t{256} << 20;
 constexpr int kZstdLevel = 3;
 
+// Deepest nesting of arrays and objects accepted in payload data. The JSON
+// reader and writer recurse once per level, so a stored text of a few hundred
+// kilobytes of brackets would otherwise exhaust the stack on read or rewrite.
+// Python's own json module stops near 1000 levels, so no payload made from
+// Python comes close.
+constexpr size_t kMaxJsonDepth = 2048;
+
 template <class T>
 T to_le(T v) {
   if constexpr (std::endian::native == std::endian::big) return std::byteswap(v);
@@ -173,6 +180,40 @@ std::string encode_with(Layout&& layout) {
     return static_cast<size_t>(w.pos() - p);
   });
   return out;
+}
+
+// Whether `v` nests deeper than `limit`; stops descending past the limit, so
+// the recursion itself stays bounded.
+bool nests_deeper_than(const zorlet_core::json::Json& v, size_t limit) {
+  if (!v.is_structured()) return false;
+  if (limit == 0) return true;
+  for (const auto& child : v)
+    if (nests_deeper_than(child, limit - 1)) return true;
+  return false;
+}
+
+// The same question asked of JSON text before it is parsed: brackets outside
+// string literals.
+bool text_nests_deeper_than(std::string_view text, size_t limit) {
+  size_t depth = 0;
+  bool in_string = false, escaped = false;
+  for (char c : text) {
+    if (in_string) {
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return true;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
 }
 
 std::string payload_text(const Claim& c) {
@@ -345,6 +386,8 @@ bool get_payload(Reader& r, std::optional<Payload>& out) {
   Payload p;
   std::string text;
   if (!r.str(p.schema_ref) || !r.str(text)) return false;
+  if (text_nests_deeper_than(text, kMaxJsonDepth))
+    return r.fail("payload data nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
   auto data = zorlet_core::json::parse(text);
   if (!data) return r.fail("payload data is not valid JSON: " + data.error());
   p.data = std::move(*data);
@@ -477,6 +520,9 @@ std::string encode_claim_record(const Claim& claim) {
 Decoded<Claim> decode_claim_record(std::string_view bytes) { return decode_layout(bytes, Layout::kCurrent); }
 
 Result<std::string> encode_claim_value(const Claim& claim) {
+  // Refused here so that every stored claim can be read back.
+  if (claim.payload && nests_deeper_than(claim.payload->data, kMaxJsonDepth))
+    return fail("serialize claim", "payload data nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
   std::string record = encode_claim_record(claim);
   if (record.size() > kMaxClaimRecordBytes)
     return fail("serialize claim", "encoded claim of " + std::to_string(record.size()) + " bytes exceeds the limit of " +
