@@ -44,8 +44,8 @@ def worker_main(phase: str, spec_json: str) -> None:
     print(RESULT_MARK + json.dumps(out), flush=True)
 
 
-def run_worker(phase: str, spec: dict, timeout: float) -> dict:
-    cmd = [sys.executable, os.path.abspath(__file__), "--worker", phase, json.dumps(spec)]
+def run_worker(phase: str, job: dict, timeout: float) -> dict:
+    cmd = [sys.executable, os.path.abspath(__file__), "--worker", phase, json.dumps(job)]
     try:
         proc = subprocess.run(cmd, capture_output=True, text=True, timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -317,7 +317,7 @@ def main(argv: list[str] | None = None) -> int:
                     help="comma-separated subset of ingest,lookups,analytics,graph,search")
     ap.add_argument("--no-install", action="store_true", help="do not pip-install missing graph peers")
     ap.add_argument("--keep", action="store_true", help="keep the stores and SQLite files afterwards")
-    ap.add_argument("--worker", nargs=2, metavar=("PHASE", "SPEC"), help=argparse.SUPPRESS)
+    ap.add_argument("--worker", nargs=2, metavar=("PHASE", "JOB"), help=argparse.SUPPRESS)
     args = ap.parse_args(argv)
     if args.worker:
         worker_main(*args.worker)
@@ -359,20 +359,20 @@ def main(argv: list[str] | None = None) -> int:
         if not floor_exe:
             skipped["lmdb floor"] = why
         store_dir, sqlite_path = ingest_phase(args, data, floor_exe, rows, skipped, checks, log)
-    spec = {"store": store_dir, "sqlite": sqlite_path, "plan": plan_path, "repeat": args.repeat}
+    job = {"store": store_dir, "sqlite": sqlite_path, "plan": plan_path, "repeat": args.repeat}
     if "lookups" in phases:
         log("lookups")
-        query_rows("lookup", run_worker("lookups", spec, args.timeout), rows, skipped, checks, LOOKUP_TARGETS)
+        query_rows("lookup", run_worker("lookups", job, args.timeout), rows, skipped, checks, LOOKUP_TARGETS)
     if "analytics" in phases:
         log("analytics")
-        query_rows("analytics", run_worker("analytics", spec, args.timeout), rows, skipped, checks,
+        query_rows("analytics", run_worker("analytics", job, args.timeout), rows, skipped, checks,
                    ANALYTICS_TARGETS)
     if "graph" in phases:
         if not quick and not args.no_install:
             ensure_graph_peers(log)
         log("graph")
-        gspec = dict(spec, exact_nodes=300 if quick else 2000, budget=20 if quick else 120)
-        query_rows("graph", run_worker("graph", gspec, args.timeout), rows, skipped, checks, GRAPH_TARGETS)
+        gjob = dict(job, exact_nodes=300 if quick else 2000, budget=20 if quick else 120)
+        query_rows("graph", run_worker("graph", gjob, args.timeout), rows, skipped, checks, GRAPH_TARGETS)
     if "search" in phases:
         log(f"search over {args.search_entities} entities")
         sspec = {"store": os.path.join(args.workdir, "search", "store"),

@@ -80,9 +80,9 @@ INGEST_METHODS = {
 }
 
 
-def ingest(spec: dict) -> dict:
+def ingest(job: dict) -> dict:
     """One load of one kind into a fresh target; returns seconds, claims, memory and disk."""
-    kind, data, target, limit = spec["kind"], spec["data"], spec["target"], spec.get("limit", 0)
+    kind, data, target, limit = job["kind"], job["data"], job["target"], job.get("limit", 0)
     import zorlet_native
     store_cls = zorlet_native.NativeStore
     if kind in INGEST_METHODS:
@@ -244,11 +244,11 @@ def _deep_eq(a: Any, b: Any) -> bool:
     return _close_enough(a, b)
 
 
-def _open(spec: dict) -> tuple[Any, Any, list[str]]:
+def _open(job: dict) -> tuple[Any, Any, list[str]]:
     import zorlet_native
     skipped = []
-    store = zorlet_native.NativeStore(spec["store"]) if os.path.isdir(spec["store"]) else None
-    con = sqlite_peer.connect(spec["sqlite"]) if os.path.exists(spec["sqlite"]) else None
+    store = zorlet_native.NativeStore(job["store"]) if os.path.isdir(job["store"]) else None
+    con = sqlite_peer.connect(job["sqlite"]) if os.path.exists(job["sqlite"]) else None
     if store is None:
         skipped.append("no store was loaded")
     if con is None:
@@ -267,9 +267,9 @@ def _available(store: Any, scenarios: list[tuple[list[str], Callable[[], Scenari
     return ready, skipped
 
 
-def lookups(spec: dict) -> dict:
-    plan = json.load(open(spec["plan"]))
-    store, con, skipped = _open(spec)
+def lookups(job: dict) -> dict:
+    plan = json.load(open(job["plan"]))
+    store, con, skipped = _open(job)
     if skipped:
         return {"skipped": "; ".join(skipped)}
     q = sqlite_peer.Queries(con)
@@ -292,14 +292,14 @@ def lookups(spec: dict) -> dict:
         (["neighbors"], lambda: Scenario("neighbors", "calls/s", ents, store.neighbors,
                                          {"sqlite": q.neighbors}, one, sorted)),
     ])
-    out = {"results": measure(scenarios, spec["repeat"]), "skipped": skip}
+    out = {"results": measure(scenarios, job["repeat"]), "skipped": skip}
     store.close()
     return out
 
 
-def analytics(spec: dict) -> dict:
-    plan = json.load(open(spec["plan"]))
-    store, con, skipped = _open(spec)
+def analytics(job: dict) -> dict:
+    plan = json.load(open(job["plan"]))
+    store, con, skipped = _open(job)
     if skipped:
         return {"skipped": "; ".join(skipped)}
     q = sqlite_peer.Queries(con)
@@ -332,19 +332,19 @@ def analytics(spec: dict) -> dict:
             "gap_analysis", "calls/s", [(t, p) for t, p in plan["gaps"]], lambda a: store.gap_analysis(*a),
             {"sqlite GROUP BY": lambda a: q.gap_analysis(*a)}, one, gaps)),
     ])
-    out = {"results": measure(scenarios, spec["repeat"]), "skipped": skip}
+    out = {"results": measure(scenarios, job["repeat"]), "skipped": skip}
     store.close()
     return out
 
 
-def graph(spec: dict) -> dict:
+def graph(job: dict) -> dict:
     import graph_peers
-    plan = json.load(open(spec["plan"]))
-    store, con, skipped = _open(spec)
+    plan = json.load(open(job["plan"]))
+    store, con, skipped = _open(job)
     if skipped:
         return {"skipped": "; ".join(skipped)}
     q = sqlite_peer.Queries(con)
-    repeat = spec["repeat"]
+    repeat = job["repeat"]
     results: dict = {}
     skip: dict = {}
     hub, ordinary, causal = plan["hub"], plan["ordinary"], plan["causal"]
@@ -373,11 +373,11 @@ def graph(spec: dict) -> dict:
     if missing:
         skip["compute_betweenness_centrality"] = "missing " + ", ".join(missing)
     else:
-        peers, absent = graph_peers.available(spec["budget"])
+        peers, absent = graph_peers.available(job["budget"])
         for name, why in absent.items():
             skip[f"betweenness peer {name}"] = f"not importable ({why})"
         adjacency = store.get_adjacency_list()
-        for label, args in (("exact", dict(sample_size=0, seed=42, adaptive=False, max_nodes=spec["exact_nodes"])),
+        for label, args in (("exact", dict(sample_size=0, seed=42, adaptive=False, max_nodes=job["exact_nodes"])),
                             ("sampled", dict(sample_size=200, seed=42, adaptive=True, max_nodes=10000))):
             ours, scores = [], {}
             for _ in range(repeat):
@@ -407,25 +407,25 @@ def graph(spec: dict) -> dict:
     return {"results": results, "skipped": skip}
 
 
-def search(spec: dict) -> dict:
+def search(job: dict) -> dict:
     import zorlet_native
     store_cls = zorlet_native.NativeStore
     missing = missing_methods(store_cls, ["upsert_entities_batch", "search_entities"])
-    table, words = dataset.search_entities(spec["entities"])
-    queries = dataset.search_queries(table, words, spec["rare"], spec["frequent"])
-    repeat = spec["repeat"]
+    table, words = dataset.search_entities(job["entities"])
+    queries = dataset.search_queries(table, words, job["rare"], job["frequent"])
+    repeat = job["repeat"]
     results: dict = {}
     # Registration: the store's batch upsert against SQLite's entity table plus FTS5 index.
     ours, peer = [], []
     for _ in range(repeat):
         if not missing:
-            _fresh_dir(spec["store"])
-            store = store_cls(spec["store"])
+            _fresh_dir(job["store"])
+            store = store_cls(job["store"])
             t = time.perf_counter()
             store.upsert_entities_batch(table, dataset.ENTITY_TS)
             ours.append(time.perf_counter() - t)
             store.close()
-        con = sqlite_peer.create(spec["sqlite"], counters=True, fts=True)
+        con = sqlite_peer.create(job["sqlite"], counters=True, fts=True)
         t = time.perf_counter()
         con.execute("BEGIN")
         sqlite_peer.insert_entities(con, table, dataset.ENTITY_TS, fts=True)
@@ -436,8 +436,8 @@ def search(spec: dict) -> dict:
         return {"results": {}, "skipped": {"search_entities": "missing " + ", ".join(missing)}}
     results["upsert_entities_batch"] = {"unit": "entities/s", "ours": ours, "peers": {"sqlite + FTS5": peer},
                                         "items": {"ours": len(table), "sqlite + FTS5": len(table)}}
-    store = store_cls(spec["store"])
-    q = sqlite_peer.Queries(sqlite_peer.connect(spec["sqlite"]))
+    store = store_cls(job["store"])
+    q = sqlite_peer.Queries(sqlite_peer.connect(job["sqlite"]))
 
     def ids_if_complete(r):
         return sorted(e["id"] for e in r) if len(r) < 10 else None

@@ -149,14 +149,14 @@ PyTypeObject* make_type() {
       {0, nullptr},
   };
   slots[3].pfunc = g_methods->data();
-  static PyType_Spec spec = {
+  static PyType_Spec type_spec = {
       "zorlet_native.NativeStore",
       static_cast<int>(sizeof(PyNativeStore)),
       0,
       Py_TPFLAGS_DEFAULT,  // no BASETYPE: not subclassable; no dict, no weakrefs
       slots,
   };
-  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
 }
 
 }  // namespace

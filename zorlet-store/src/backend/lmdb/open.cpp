@@ -57,12 +57,12 @@ Result<Dbs> create_databases(MDB_env* env) {
   Txn txn;
   if (int rc = Txn::begin(env, true, txn); rc != MDB_SUCCESS) return fail("begin_write", lmdb_text(rc));
   Dbs d;
-  struct Spec {
+  struct Database {
     MDB_dbi* dbi;
     const char* name;
     bool dup;
   };
-  const Spec specs[] = {
+  const Database databases[] = {
       {&d.claims, "claims", false},
       {&d.claim_id_idx, "claim_id_idx", false},
       {&d.entities, "entities", false},
@@ -88,8 +88,8 @@ Result<Dbs> create_databases(MDB_env* env) {
       {&d.text_idx, "text_idx", true},
       {&d.causal_adj, "causal_adj", true},
   };
-  for (size_t i = 0; i < std::size(specs); ++i) {
-    const Spec& s = specs[i];
+  for (size_t i = 0; i < std::size(databases); ++i) {
+    const Database& s = databases[i];
     unsigned flags = MDB_CREATE | (s.dup ? MDB_DUPSORT : 0);
     if (int rc = mdb_dbi_open(txn.get(), s.name, flags, s.dbi); rc != MDB_SUCCESS) {
       const char* context = i == 0 ? "create db claims" : (s.dup ? "create dup db" : "create db");
