@@ -70,10 +70,6 @@ class ScriptedBackend final : public StorageBackend {
   std::vector<Claim> claims_for(const std::string&, const OptText&, const OptText&, double, uint64_t) override {
     return {};
   }
-  std::vector<Claim> claims_for_with_inverse(const std::string&, const OptText&, const OptText&, double,
-                                             bool) override {
-    return {};
-  }
   std::vector<Claim> claims_by_source_id(const std::string&) override { return {}; }
   std::vector<Claim> claims_by_content_id(const std::string&) override { return {}; }
   std::vector<Claim> claims_by_predicate_id(const std::string&) override { return {}; }

@@ -3,6 +3,7 @@
 #include <set>
 #include <tuple>
 
+#include "zorlet_core/normalization.h"
 #include "zorlet_core/vocabulary.h"
 
 namespace zorlet_store::backend {
@@ -25,6 +26,22 @@ void append_inverse_claims(std::vector<Claim>& base, const std::string& canonica
     derived.push_back(std::move(d));
   }
   base.insert(base.end(), std::make_move_iterator(derived.begin()), std::make_move_iterator(derived.end()));
+}
+
+std::string StorageBackend::resolve_id(std::string_view entity_id) const {
+  return aliases_.find_readonly(zorlet_core::normalization::normalize_entity_id(entity_id));
+}
+
+StringSet StorageBackend::canonical_group(const std::string& canonical) const {
+  return aliases_.get_group_readonly(zorlet_core::normalization::normalize_entity_id(canonical));
+}
+
+std::vector<Claim> StorageBackend::claims_for_with_inverse(const std::string& entity_id, const OptText& predicate_type,
+                                                           const OptText& source_type, double min_confidence,
+                                                           bool include_inverse) {
+  std::vector<Claim> base = claims_for(entity_id, predicate_type, source_type, min_confidence, 0);
+  if (include_inverse) append_inverse_claims(base, resolve_id(entity_id));
+  return base;
 }
 
 }  // namespace zorlet_store::backend

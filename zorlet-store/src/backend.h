@@ -139,9 +139,11 @@ class StorageBackend {
   virtual std::vector<Claim> most_recent_claims(uint64_t n) = 0;
   virtual std::vector<Claim> claims_for(const std::string& entity_id, const OptText& predicate_type,
                                         const OptText& source_type, double min_confidence, uint64_t limit) = 0;
-  virtual std::vector<Claim> claims_for_with_inverse(const std::string& entity_id, const OptText& predicate_type,
-                                                     const OptText& source_type, double min_confidence,
-                                                     bool include_inverse) = 0;
+  // claims_for, then (when asked) the inverse claims derived for the entity's
+  // canonical id; the same for both backends.
+  std::vector<Claim> claims_for_with_inverse(const std::string& entity_id, const OptText& predicate_type,
+                                             const OptText& source_type, double min_confidence,
+                                             bool include_inverse);
   virtual std::vector<Claim> claims_by_source_id(const std::string& source_id) = 0;
   virtual std::vector<Claim> claims_by_content_id(const std::string& content_id) = 0;
   virtual std::vector<Claim> claims_by_predicate_id(const std::string& predicate_id) = 0;
@@ -186,6 +188,13 @@ class StorageBackend {
   virtual Result<uint64_t> backfill_pred_id_counts() = 0;
   virtual Result<uint64_t> backfill_claim_summaries() = 0;
   virtual Result<uint64_t> backfill_analytics_counters() = 0;
+
+  // Where lookups start: the asked id normalised, then the read-only find of
+  // the alias groups (no path compression).
+  std::string resolve_id(std::string_view entity_id) const;
+  // The read-only alias group of a canonical id (normalised once more); it
+  // holds at least the id itself.
+  StringSet canonical_group(const std::string& canonical) const;
 
   // Alias groups and the registry live in memory in both backends.
   union_find::UnionFind& aliases() { return aliases_; }

@@ -9,8 +9,6 @@
 // returned copy of a tombstoned claim shows status Tombstoned. Other status
 // overrides (archived, verified, ...) are seen only by `get_claim`.
 #include <algorithm>
-#include <set>
-#include <tuple>
 
 #include "backend/lmdb/lmdb_backend.h"
 #include "zorlet_core/vocabulary.h"
@@ -217,16 +215,6 @@ std::vector<Claim> LmdbBackend::claims_for(const std::string& entity_id, const O
     out.push_back(std::move(*c));
   }
   return out;
-}
-
-std::vector<Claim> LmdbBackend::claims_for_with_inverse(const std::string& entity_id, const OptText& predicate_type,
-                                                        const OptText& source_type, double min_confidence,
-                                                        bool include_inverse) {
-  std::vector<Claim> base = claims_for(entity_id, predicate_type, source_type, min_confidence, 0);
-  if (!include_inverse) return base;
-  const std::string canonical = resolve_id(entity_id);
-  append_inverse_claims(base, canonical);
-  return base;
 }
 
 std::vector<Claim> LmdbBackend::claims_by_source_id(const std::string& source_id) {

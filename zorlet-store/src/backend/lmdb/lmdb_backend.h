@@ -76,9 +76,6 @@ class LmdbBackend final : public StorageBackend {
   std::vector<Claim> most_recent_claims(uint64_t n) override;
   std::vector<Claim> claims_for(const std::string& entity_id, const OptText& predicate_type,
                                 const OptText& source_type, double min_confidence, uint64_t limit) override;
-  std::vector<Claim> claims_for_with_inverse(const std::string& entity_id, const OptText& predicate_type,
-                                             const OptText& source_type, double min_confidence,
-                                             bool include_inverse) override;
   std::vector<Claim> claims_by_source_id(const std::string& source_id) override;
   std::vector<Claim> claims_by_content_id(const std::string& content_id) override;
   std::vector<Claim> claims_by_predicate_id(const std::string& predicate_id) override;
@@ -177,8 +174,6 @@ class LmdbBackend final : public StorageBackend {
   std::vector<Claim> visible_claims(const Txn& txn, const std::vector<uint64_t>& seqs) const;
   // Tombstoned claims show as Tombstoned in every returned copy.
   void apply_tombstone_overlay(Claim& claim) const;
-  // Normalise, then the read-only find of the alias groups.
-  std::string resolve_id(std::string_view entity_id) const;
   // The read-only alias group of the resolved id (the id included).
   StringSet alias_group_of(std::string_view entity_id) const;
   // Status changes keep `tombstoned_ids` current after their commit.

@@ -8,7 +8,6 @@
 
 #include "backend/lmdb/lmdb_backend.h"
 #include "zorlet_core/log.h"
-#include "zorlet_core/normalization.h"
 
 namespace zorlet_store::backend::lmdb {
 
@@ -279,13 +278,8 @@ uint32_t LmdbBackend::schema_version() {
   return v;
 }
 
-std::string LmdbBackend::resolve_id(std::string_view entity_id) const {
-  return aliases_.find_readonly(zorlet_core::normalization::normalize_entity_id(entity_id));
-}
-
 StringSet LmdbBackend::alias_group_of(std::string_view entity_id) const {
-  std::string canonical = resolve_id(entity_id);
-  return aliases_.get_group_readonly(zorlet_core::normalization::normalize_entity_id(canonical));
+  return canonical_group(resolve_id(entity_id));
 }
 
 void LmdbBackend::note_status(const std::string& claim_id, ClaimStatus status) {

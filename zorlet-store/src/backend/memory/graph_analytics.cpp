@@ -49,7 +49,7 @@ struct Tally {
 
 std::vector<std::string> MemoryBackend::neighbors(const std::string& entity_id) {
   const std::string r = resolve_id(entity_id);
-  const StringSet group = group_of(r);
+  const StringSet group = canonical_group(r);
   StringSet seen;
   std::vector<std::string> out;
   for (const Claim* c : claim_log_.for_entity(r)) {
@@ -64,7 +64,7 @@ AdjacencyMap MemoryBackend::get_adjacency_list() { return claim_log_.adjacency()
 
 std::vector<std::pair<Claim, uint64_t>> MemoryBackend::bfs_claims(const std::string& entity_id, uint64_t max_depth) {
   std::vector<std::pair<Claim, uint64_t>> out;
-  const StringSet group = group_of(resolve_id(entity_id));
+  const StringSet group = canonical_group(resolve_id(entity_id));
   if (max_depth == 0) return out;
   StringSet visited = group;
   StringSet frontier = group;

@@ -5,15 +5,11 @@
 
 #include <algorithm>
 #include <limits>
-#include <set>
-#include <tuple>
 
-#include "zorlet_core/normalization.h"
 #include "zorlet_core/vocabulary.h"
 
 namespace zorlet_store::backend::memory {
 
-using zorlet_core::normalization::normalize_entity_id;
 using zorlet_core::types::EntityData;
 
 // ---- Overlay and resolution helpers ----
@@ -33,14 +29,6 @@ std::vector<Claim> MemoryBackend::visible_copies(const claim_log::ClaimRefs& ref
     if (visible(*c)) out.push_back(overlaid(*c));
   }
   return out;
-}
-
-std::string MemoryBackend::resolve_id(const std::string& entity_id) const {
-  return aliases_.find_readonly(normalize_entity_id(entity_id));
-}
-
-StringSet MemoryBackend::group_of(const std::string& canonical) const {
-  return aliases_.get_group_readonly(normalize_entity_id(canonical));
 }
 
 EntitySummary MemoryBackend::summary(const EntityData& e) const {
@@ -177,7 +165,7 @@ std::vector<Claim> MemoryBackend::claims_in_range(int64_t min_ts, int64_t max_ts
 
 std::vector<Claim> MemoryBackend::claims_for(const std::string& entity_id, const OptText& predicate_type,
                                              const OptText& source_type, double min_confidence, uint64_t limit) {
-  const StringSet group = group_of(resolve_id(entity_id));
+  const StringSet group = canonical_group(resolve_id(entity_id));
   std::vector<Claim> out;
   for (const Claim* c : claim_log_.for_entities(group)) {
     if (limit != 0 && out.size() >= limit) break;
@@ -189,16 +177,6 @@ std::vector<Claim> MemoryBackend::claims_for(const std::string& entity_id, const
     out.push_back(overlaid(*c));
   }
   return out;
-}
-
-std::vector<Claim> MemoryBackend::claims_for_with_inverse(const std::string& entity_id, const OptText& predicate_type,
-                                                          const OptText& source_type, double min_confidence,
-                                                          bool include_inverse) {
-  std::vector<Claim> base = claims_for(entity_id, predicate_type, source_type, min_confidence, 0);
-  if (!include_inverse) return base;
-  const std::string canonical = resolve_id(entity_id);
-  append_inverse_claims(base, canonical);
-  return base;
 }
 
 std::vector<std::string> MemoryBackend::get_claim_provenance_chain(const std::string& claim_id) {

@@ -50,9 +50,6 @@ class MemoryBackend final : public StorageBackend {
   std::vector<Claim> most_recent_claims(uint64_t n) override;
   std::vector<Claim> claims_for(const std::string& entity_id, const OptText& predicate_type,
                                 const OptText& source_type, double min_confidence, uint64_t limit) override;
-  std::vector<Claim> claims_for_with_inverse(const std::string& entity_id, const OptText& predicate_type,
-                                             const OptText& source_type, double min_confidence,
-                                             bool include_inverse) override;
   std::vector<Claim> claims_by_source_id(const std::string& source_id) override;
   std::vector<Claim> claims_by_content_id(const std::string& content_id) override;
   std::vector<Claim> claims_by_predicate_id(const std::string& predicate_id) override;
@@ -110,10 +107,6 @@ class MemoryBackend final : public StorageBackend {
   // Overlaid copies of the visible claims among `refs`, at most `limit` (0 = all).
   std::vector<Claim> visible_copies(const claim_log::ClaimRefs& refs, uint64_t limit = 0) const;
 
-  // normalize -> read-only find: the canonical id lookups start from.
-  std::string resolve_id(const std::string& entity_id) const;
-  // The read-only alias group of a canonical id (normalised once more).
-  StringSet group_of(const std::string& canonical) const;
   EntitySummary summary(const zorlet_core::types::EntityData& e) const;
 
   claim_log::ClaimLog claim_log_;
